@@ -1,0 +1,7 @@
+#include "host/process_entry.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  chimewell::platform::RecordArguments(argc, argv);
+  return chimewell::host::RunProcess();
+}

@@ -1,0 +1,48 @@
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/command_line.h"
+#include "platform/process.h"
+
+namespace chimewell::platform {
+namespace {
+
+// argv as main received it; written once before any other thread exists.
+std::vector<std::string>& RecordedArguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
+}  // namespace
+
+void RecordArguments(int argc, char** argv) {
+  auto& arguments = RecordedArguments();
+  arguments.assign(argv, argv + argc);
+}
+
+std::vector<std::string> CommandLineArguments() { return RecordedArguments(); }
+
+std::string CommandLine() { return JoinShellQuoted(RecordedArguments()); }
+
+std::string ExecutablePath() {
+  std::error_code error;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : path.string();
+}
+
+std::string GetEnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? std::string(value) : std::string();
+}
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+
+char PathSeparator() { return '/'; }
+
+}  // namespace chimewell::platform

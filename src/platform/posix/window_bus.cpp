@@ -1,0 +1,139 @@
+#include "platform/posix/window_bus.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "platform/process.h"
+
+namespace chimewell::platform::posix {
+namespace {
+
+std::string Hex8(WindowHandle handle) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", handle);
+  return text;
+}
+
+std::optional<WindowHandle> ParseHex8(const std::string& text) {
+  if (text.size() != 8) return std::nullopt;
+  WindowHandle value = 0;
+  for (char c : text) {
+    int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<WindowHandle>(digit);
+  }
+  if (value == 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string BusDirectory() {
+  std::string runtime = GetEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.empty()) {
+    if (runtime.back() != '/') runtime += '/';
+    return runtime + "chimewell-bus";
+  }
+  return "/tmp/chimewell-bus-" + std::to_string(::geteuid());
+}
+
+void EnsureSafeBusDirectory(const std::string& bus) {
+  if (::mkdir(bus.c_str(), 0700) != 0 && errno != EEXIST) {
+    throw std::runtime_error("Can not create the window bus folder " + bus + ": " +
+                             std::strerror(errno));
+  }
+  struct stat info {};
+  if (::lstat(bus.c_str(), &info) != 0) {
+    throw std::runtime_error("Can not read the window bus folder " + bus + ": " +
+                             std::strerror(errno));
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    throw std::runtime_error("Unsafe window bus folder " + bus + ": not a folder");
+  }
+  if (info.st_uid != ::geteuid()) {
+    throw std::runtime_error("Unsafe window bus folder " + bus + ": owned by user " +
+                             std::to_string(info.st_uid));
+  }
+  if ((info.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    throw std::runtime_error("Unsafe window bus folder " + bus + ": mode " + mode +
+                             " lets other users in (must be 0700)");
+  }
+}
+
+std::string WindowSocketPath(const std::string& bus, WindowHandle handle) {
+  return bus + "/" + Hex8(handle);
+}
+
+std::string ClassEntryPath(const std::string& bus, const std::string& class_name,
+                           WindowHandle handle) {
+  return bus + "/class." + class_name + "." + Hex8(handle);
+}
+
+Connection ConnectToWindow(const std::string& bus, WindowHandle handle) {
+  Connection connection;
+  if (handle == 0) {
+    connection.error = ENOENT;
+    return connection;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = WindowSocketPath(bus, handle);
+  if (path.size() >= sizeof address.sun_path) {
+    connection.error = ENAMETOOLONG;
+    return connection;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) {
+    connection.error = errno;
+    return connection;
+  }
+  // Connect blocking (a local connect does not wait for the peer's accept),
+  // then switch to non-blocking for the exchange.
+  int result;
+  do {
+    result = ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    connection.error = errno;
+    return connection;
+  }
+  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) | O_NONBLOCK);
+  connection.fd = std::move(fd);
+  return connection;
+}
+
+std::optional<WindowHandle> FindLiveWindowOfClass(const std::string& bus,
+                                                  const std::string& class_name) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(bus.c_str()), ::closedir);
+  if (!dir) return std::nullopt;
+  const std::string prefix = "class." + class_name + ".";
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    auto handle = ParseHex8(name.substr(prefix.size()));
+    if (!handle) continue;
+    Connection probe = ConnectToWindow(bus, *handle);
+    if (probe.fd.Valid()) return handle;
+    if (probe.error == ECONNREFUSED || probe.error == ENOENT) {
+      // Left behind by a process that died without cleaning up.
+      ::unlink((bus + "/" + name).c_str());
+      if (probe.error == ECONNREFUSED) ::unlink(WindowSocketPath(bus, *handle).c_str());
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace chimewell::platform::posix

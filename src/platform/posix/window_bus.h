@@ -1,0 +1,62 @@
+// The window bus: how POSIX processes of one user find each other's windows.
+// A window is a listening Unix-domain socket <bus>/<handle as 8 hex digits>;
+// its class is announced by an empty file <bus>/class.<ClassName>.<handle>.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/message_loop.h"
+#include "platform/posix/unique_fd.h"
+
+namespace chimewell::platform::posix {
+
+// $XDG_RUNTIME_DIR/chimewell-bus, or /tmp/chimewell-bus-<uid> without it.
+std::string BusDirectory();
+
+// Creates the bus folder (mode 0700) when missing. Throws std::runtime_error
+// when it is not a plain folder of this user closed to group and others:
+// anybody who can write there could impersonate the calendar or the service.
+void EnsureSafeBusDirectory(const std::string& bus);
+
+std::string WindowSocketPath(const std::string& bus, WindowHandle handle);
+std::string ClassEntryPath(const std::string& bus, const std::string& class_name,
+                           WindowHandle handle);
+
+// Outcome of connecting to a window's socket.
+struct Connection {
+  UniqueFd fd;        // connected, non-blocking; invalid on failure
+  int error = 0;      // errno of the failure
+};
+Connection ConnectToWindow(const std::string& bus, WindowHandle handle);
+
+// A live window of the class, removing stale entries of dead processes.
+std::optional<WindowHandle> FindLiveWindowOfClass(const std::string& bus,
+                                                  const std::string& class_name);
+
+// The frames that cross a connection. One message per connection: the sender
+// writes a request, the receiver answers with a reply and both close.
+enum class FrameKind : std::uint32_t { kCopyData = 1, kTimeChange = 2, kClose = 3 };
+
+struct RequestHeader {
+  std::uint32_t magic;  // kFrameMagic
+  std::uint32_t kind;   // FrameKind
+  std::uint64_t code;   // dwData of copy-data
+  std::uint64_t size;   // payload bytes that follow
+};
+static_assert(sizeof(RequestHeader) == 24);
+
+enum class ReplyStatus : std::uint64_t { kHandled = 0, kRefused = 1 };
+
+struct Reply {
+  std::uint64_t status;  // ReplyStatus
+  std::int64_t result;   // the message result
+};
+static_assert(sizeof(Reply) == 16);
+
+inline constexpr std::uint32_t kFrameMagic = 0x42574843;  // "CHWB"
+// cbData is 32 bits wide on Windows; the bus accepts the same range.
+inline constexpr std::uint64_t kMaxPayload = 0xFFFFFFFFull;
+
+}  // namespace chimewell::platform::posix

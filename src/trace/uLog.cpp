@@ -1,0 +1,158 @@
+#include "trace/uLog.h"
+
+#include <string>
+
+#include "platform/debug_output.h"
+#include "platform/process.h"
+#include "platform/utf.h"
+
+namespace chimewell::trace {
+namespace {
+
+// The most a debug-output viewer takes in one hand-over, in UTF-16 units.
+constexpr std::size_t kPieceUnits = 220;
+
+constexpr std::string_view kErrorMarker = "Error!";
+
+class ProcessEnvironment final : public TraceEnvironment {
+ public:
+  std::string DebugSwitch() const override { return platform::GetEnvironmentVariable("isDebug"); }
+  platform::LocalDateTime LocalNow() const override { return platform::SystemClock().LocalNow(); }
+  std::uint32_t ProcessId() const override { return process_id_; }
+  std::uint32_t ThreadId() const override { return platform::CurrentThreadId(); }
+  void Output(std::string_view piece) const override { platform::OutputDebugText(piece); }
+
+ private:
+  const std::uint32_t process_id_ = platform::CurrentProcessId();
+};
+
+bool EqualsFalseIgnoringAsciiCase(std::string_view value) {
+  constexpr std::string_view kFalse = "false";
+  if (value.size() != kFalse.size()) return false;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kFalse[i]) return false;
+  }
+  return true;
+}
+
+// Appends `value` as at least `digits` decimal digits.
+void AppendZeroPadded(std::string& out, int value, int digits) {
+  std::string number = std::to_string(value);
+  if (value >= 0 && number.size() < static_cast<std::size_t>(digits)) {
+    out.append(static_cast<std::size_t>(digits) - number.size(), '0');
+  }
+  out += number;
+}
+
+// "YYYY-MM-DD HH:mm:ss:zzz"; ':' stands for the time separator, which is ':'
+// before the milliseconds too.
+std::string FormatTimestamp(const platform::LocalDateTime& when) {
+  std::string out;
+  out.reserve(23);
+  AppendZeroPadded(out, when.year, 4);
+  out.push_back('-');
+  AppendZeroPadded(out, when.month, 2);
+  out.push_back('-');
+  AppendZeroPadded(out, when.day, 2);
+  out.push_back(' ');
+  AppendZeroPadded(out, when.hour, 2);
+  out.push_back(':');
+  AppendZeroPadded(out, when.minute, 2);
+  out.push_back(':');
+  AppendZeroPadded(out, when.second, 2);
+  out.push_back(':');
+  AppendZeroPadded(out, when.millisecond, 3);
+  return out;
+}
+
+}  // namespace
+
+const TraceEnvironment& ProcessTraceEnvironment() {
+  static const ProcessEnvironment environment;
+  return environment;
+}
+
+bool TraceSwitchedOn(std::string_view debug_switch) {
+  return !debug_switch.empty() && debug_switch != "0" && !EqualsFalseIgnoringAsciiCase(debug_switch);
+}
+
+std::string FormatLogLine(const platform::LocalDateTime& when, std::uint32_t process_id, std::uint32_t thread_id,
+                          std::string_view text) {
+  constexpr std::string_view kModuleName;  // the process has a single module
+  return Format("%30s %6d %6d %20s %s", FormatTimestamp(when), process_id, thread_id, kModuleName, text);
+}
+
+std::vector<std::string> SplitIntoPieces(std::string_view line) {
+  // Cutting the UTF-16 form is what a UTF-16 channel does, pair halves included.
+  const std::u16string units = platform::Utf8ToUtf16(line);
+  std::vector<std::string> pieces;
+  pieces.reserve(units.size() / kPieceUnits + 1);
+  const std::u16string_view rest(units);
+  std::size_t at = 0;
+  do {
+    pieces.push_back(platform::Utf16ToUtf8(rest.substr(at, kPieceUnits)));
+    at += kPieceUnits;
+  } while (at < units.size());
+  return pieces;
+}
+
+void WriteLog(const TraceEnvironment& env, std::string_view text) {
+  if (!TraceSwitchedOn(env.DebugSwitch())) return;
+  const std::string line = FormatLogLine(env.LocalNow(), env.ProcessId(), env.ThreadId(), text);
+  if (platform::Utf16Length(line) <= kPieceUnits) {
+    env.Output(line);
+    return;
+  }
+  for (const std::string& piece : SplitIntoPieces(line)) env.Output(piece);
+}
+
+void WriteError(const TraceEnvironment& env, std::string_view text) {
+  std::string marked(kErrorMarker);
+  marked += text;
+  WriteLog(env, marked);
+}
+
+void WriteException(const TraceEnvironment& env, std::string_view text, const std::exception& error) {
+  std::string described(text);
+  described += ",Exception:";
+  described += error.what();
+  WriteError(env, described);
+}
+
+void WriteLog(std::string_view text) { WriteLog(ProcessTraceEnvironment(), text); }
+
+void WriteError(std::string_view text) { WriteError(ProcessTraceEnvironment(), text); }
+
+void WriteException(std::string_view text, const std::exception& error) {
+  WriteException(ProcessTraceEnvironment(), text, error);
+}
+
+namespace detail {
+
+void ReportFormatFailure(const TraceEnvironment& env, std::string_view format, std::string_view message) noexcept {
+  try {
+    std::string raw = "Error! Trace[fmt:";
+    raw += format;
+    raw += "] exception:";
+    raw += message;
+    env.Output(raw);
+  } catch (...) {
+    // The trace has no channel left to report its own failure on.
+  }
+}
+
+std::optional<std::string> ErrorFormat(std::string_view format) noexcept {
+  try {
+    std::string marked(kErrorMarker);
+    marked += format;
+    return marked;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace detail
+
+}  // namespace chimewell::trace

@@ -1,0 +1,60 @@
+// The scenarios against the native build.
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/command_line.h"
+#include "scenario_runner.h"
+
+namespace chimewell::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A private runtime folder (and so a private window bus) per test.
+class NativeTarget final : public Target {
+ public:
+  NativeTarget() {
+    char pattern[] = "/tmp/cw-e2e-XXXXXX";
+    root_ = ::mkdtemp(pattern);
+  }
+  ~NativeTarget() override { fs::remove_all(root_); }
+
+  ProcessOutcome RunChimectl(const std::vector<std::string>& arguments,
+                             const std::string& input) override {
+    std::vector<std::string> command = {CHIMECTL_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.insert(command.begin() + 2, {"--exe", CHIMEWELL_PATH});
+    return RunProcess(command, input,
+                      {{"XDG_RUNTIME_DIR", root_}, {"HOME", root_}, {"isDebug", "1"}});
+  }
+  // The service shares chimectl's standard error; chimectl itself writes
+  // nothing there in a good run.
+  std::vector<std::string> TraceRecords(const ProcessOutcome& outcome) override {
+    return SplitLines(outcome.err);
+  }
+  std::string StartLine(const std::optional<std::string>& parameter) override {
+    std::vector<std::string> argv = {CHIMEWELL_PATH};
+    if (parameter) argv.push_back(*parameter);
+    return "chimewell start with " + platform::JoinShellQuoted(argv);
+  }
+  bool IsPosix() const override { return true; }
+  const std::string& Root() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+class NativeScenario : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(NativeScenario, Plays) {
+  NativeTarget target;
+  PlayScenario(target, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(E2E, NativeScenario, ::testing::ValuesIn(Scenarios()),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+}  // namespace
+}  // namespace chimewell::e2e

@@ -1,0 +1,234 @@
+// The demo session: play the calendar against a freshly launched service.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "platform/child_process.h"
+#include "platform/code_page.h"
+#include "platform/message_loop.h"
+#include "platform/process.h"
+#include "session.h"
+#include "verbs.h"
+
+namespace chimectl {
+namespace {
+
+namespace platform = chimewell::platform;
+using Clock = std::chrono::steady_clock;
+
+std::string FolderOf(const std::string& path) {
+  const auto cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
+}
+
+bool FileExists(const std::string& path) { return std::ifstream(path).good(); }
+
+// The service beside this tool, or where the build tree puts it. The tool's
+// own extension (".exe" or none) is the service's too.
+std::string DefaultServiceExecutable() {
+  const std::string self = platform::ExecutablePath();
+  const std::string extension = self.size() > 4 && self.substr(self.size() - 4) == ".exe" ? ".exe" : "";
+  const std::string folder = FolderOf(self);
+  for (const std::string& candidate :
+       {folder + "/chimewell" + extension, folder + "/../../src/host/chimewell" + extension}) {
+    if (FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
+  }
+  return "chimewell" + extension;
+}
+
+std::vector<std::string> ReadLines(const std::string& source) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (source != "-") {
+    file.open(source);
+    if (!file) throw UsageError("can not read " + source);
+    in = &file;
+  }
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(*in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Drives one session from a timer on the tool's own loop, so the view window
+// keeps receiving notifications while the tool waits for anything.
+class Session {
+ public:
+  Session(platform::MessageLoop& loop, platform::ChildProcess& service,
+          std::vector<std::string> lines, std::chrono::milliseconds wait)
+      : loop_(loop), service_(service), lines_(std::move(lines)), wait_(wait),
+        started_(Clock::now()), ticker_(loop.CreateTimer([this] { Tick(); })) {
+    ticker_->SetInterval(5);
+    ticker_->SetEnabled(true);
+  }
+  int ExitCode() const { return exit_code_; }
+
+ private:
+  enum class Phase { kFindWindow, kSend, kWaitExit };
+
+  void Finish(int code) {
+    exit_code_ = code;
+    ticker_->SetEnabled(false);
+    loop_.Quit();
+  }
+
+  void Tick() {
+    switch (phase_) {
+      case Phase::kFindWindow: return FindWindow();
+      case Phase::kSend: return SendNext();
+      case Phase::kWaitExit: return WaitExit();
+    }
+  }
+
+  void FindWindow() {
+    if (auto handle = platform::FindWindowByClass(kServiceClass)) {
+      service_window_ = *handle;
+      PrintLine("service window " + std::to_string(*handle));
+      phase_ = Phase::kSend;
+    } else if (auto code = service_.WaitForExit(std::chrono::milliseconds(0))) {
+      PrintLine("service exited with code " + std::to_string(*code) + " without a window");
+      Finish(*code);
+    } else if (Clock::now() - started_ > wait_) {
+      PrintLine("no service window after " + std::to_string(wait_.count()) + " ms");
+      service_.RequestTermination();
+      Finish(kExitNoServiceWindow);
+    }
+  }
+
+  void SendNext() {
+    if (Clock::now() < paused_until_) return;
+    if (next_ == lines_.size()) {
+      PrintLine("close");
+      Report(loop_.SendClose(service_window_));
+      return StartWaitingForExit();
+    }
+    const std::string line = lines_[next_++];
+    if (line.empty() || line[0] == '#') return;
+    if (line[0] != '!') return SendText(10, line);
+    std::istringstream directive(line.substr(1));
+    std::string word;
+    directive >> word;
+    if (word == "timechange") {
+      PrintLine("timechange");
+      Report(loop_.SendTimeChange(service_window_));
+    } else if (word == "close") {
+      PrintLine("close");
+      Report(loop_.SendClose(service_window_));
+      StartWaitingForExit();
+    } else if (word == "terminate") {
+      PrintLine("terminate");
+      service_.RequestTermination();
+      StartWaitingForExit();
+    } else if (word == "sleep") {
+      long long ms = 0;
+      directive >> ms;
+      paused_until_ = Clock::now() + std::chrono::milliseconds(ms);
+    } else if (word == "code") {
+      long long code = 0;
+      directive >> code;
+      std::string text;
+      std::getline(directive >> std::ws, text);
+      SendText(static_cast<std::uint64_t>(code), text);
+    } else {
+      PrintLine("unknown directive " + line);
+    }
+  }
+
+  void SendText(std::uint64_t code, const std::string& text) {
+    PrintLine("send " + std::to_string(code) + " " + text);
+    const auto result = loop_.SendCopyData(service_window_, code, platform::Utf8ToAnsi(text));
+    if (Report(result)) PrintLine("result " + std::to_string(result.result));
+  }
+
+  bool Report(const platform::SendResult& result) {
+    if (result.access_denied) PrintLine("refused");
+    else if (!result.delivered) PrintLine("not delivered");
+    return result.delivered;
+  }
+
+  void StartWaitingForExit() {
+    phase_ = Phase::kWaitExit;
+    exit_wait_started_ = Clock::now();
+  }
+
+  void WaitExit() {
+    if (auto code = service_.WaitForExit(std::chrono::milliseconds(0))) {
+      PrintLine("service exited with code " + std::to_string(*code));
+      Finish(*code);
+    } else if (Clock::now() - exit_wait_started_ > std::chrono::seconds(10)) {
+      PrintLine("service did not exit; terminating it");
+      service_.RequestTermination();
+      Finish(kExitSendFailed);
+    }
+  }
+
+  platform::MessageLoop& loop_;
+  platform::ChildProcess& service_;
+  std::vector<std::string> lines_;
+  std::chrono::milliseconds wait_;
+  Clock::time_point started_, paused_until_{}, exit_wait_started_{};
+  std::unique_ptr<platform::Timer> ticker_;
+  Phase phase_ = Phase::kFindWindow;
+  std::size_t next_ = 0;
+  platform::WindowHandle service_window_ = 0;
+  int exit_code_ = 0;
+};
+
+// A handle that named a window a moment ago and names none now.
+platform::WindowHandle DeadWindowHandle(platform::MessageLoop& loop) {
+  ViewWindowPrinter ignored("");
+  return loop.CreateHiddenWindow(kViewClass, "gone", ignored)->Handle();
+}
+
+}  // namespace
+
+int Run(Arguments arguments) {
+  const std::string user = arguments.TakeValue("--user").value_or("demo");
+  const std::string exe = arguments.TakeValue("--exe").value_or(DefaultServiceExecutable());
+  const auto param = arguments.TakeValue("--param");
+  const bool no_param = arguments.TakeSwitch("--no-param");
+  const auto wait_text = arguments.TakeValue("--wait");
+  const double wait = wait_text ? ParseSeconds(*wait_text, "--wait") : 5.0;
+  const auto positionals = arguments.Positionals();
+  if (positionals.size() > 1) throw UsageError("run takes at most one FILE");
+  if (param && no_param) throw UsageError("--param and --no-param exclude each other");
+  const auto lines = ReadLines(positionals.empty() ? "-" : positionals[0]);
+
+  auto loop = platform::CreateMessageLoop();
+  ViewWindowPrinter printer("notify ");
+  auto view = loop->CreateHiddenWindow(kViewClass, "Calendar view", printer);
+  const std::string view_text = std::to_string(view->Handle());
+  PrintLine("view window " + view_text);
+
+  std::vector<std::string> service_arguments;
+  if (param) {
+    char view_hex[16];
+    std::snprintf(view_hex, sizeof view_hex, "%X", view->Handle());
+    std::string text = Replace(Replace(*param, "{view}", view_text), "{viewhex}", view_hex);
+    if (text.find("{dead}") != std::string::npos) {
+      text = Replace(text, "{dead}", std::to_string(DeadWindowHandle(*loop)));
+    }
+    service_arguments.push_back(text);
+  } else if (!no_param) {
+    service_arguments.push_back(user + "|" + view_text);
+  }
+  PrintLine(service_arguments.empty() ? "launch without parameter" : "launch " + service_arguments[0]);
+  auto service = platform::LaunchProcess(exe, service_arguments);
+  PrintLine("service started, process " + std::to_string(service->Id()));
+  Session session(*loop, *service, lines, SecondsToMilliseconds(wait));
+  loop->Run();
+  return session.ExitCode();
+}
+
+}  // namespace chimectl

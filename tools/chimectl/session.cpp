@@ -1,0 +1,60 @@
+#include "session.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "platform/code_page.h"
+
+namespace chimectl {
+
+namespace platform = chimewell::platform;
+
+std::optional<platform::WindowHandle> FindServiceWindow(std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (auto handle = platform::FindWindowByClass(kServiceClass)) return handle;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::chrono::milliseconds SecondsToMilliseconds(double seconds) {
+  return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000));
+}
+
+std::string JsonEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (const char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
+}
+
+std::intptr_t ViewWindowPrinter::OnCopyData(std::uint64_t code, std::string_view payload) {
+  PrintLine(prefix_ + "{\"code\":" + std::to_string(code) + ",\"text\":\"" +
+            JsonEscape(platform::AnsiToUtf8(payload)) + "\"}");
+  return 0;
+}
+
+void PrintLine(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace chimectl

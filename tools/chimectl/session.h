@@ -1,0 +1,47 @@
+// Pieces the verbs share: finding the service window, printing what a view
+// window receives, JSON text escaping.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/message_loop.h"
+
+namespace chimectl {
+
+inline constexpr char kServiceClass[] = "ChimewellWnd";
+inline constexpr char kViewClass[] = "ChimectlView";
+
+// Exit codes of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNoServiceWindow = 3;
+inline constexpr int kExitSendFailed = 4;
+
+// The service window, looking again every few milliseconds for up to `wait`.
+std::optional<chimewell::platform::WindowHandle> FindServiceWindow(std::chrono::milliseconds wait);
+
+std::chrono::milliseconds SecondsToMilliseconds(double seconds);
+
+// `text` as the inside of a JSON string.
+std::string JsonEscape(std::string_view text);
+
+// A stand-in for the calendar's view window: prints every copy-data message
+// it receives as one JSON line {"code":N,"text":"..."} (after `prefix`),
+// flushed at once, and answers 0.
+class ViewWindowPrinter : public chimewell::platform::WindowHandler {
+ public:
+  explicit ViewWindowPrinter(std::string prefix) : prefix_(std::move(prefix)) {}
+  std::intptr_t OnCopyData(std::uint64_t code, std::string_view payload) override;
+
+ private:
+  std::string prefix_;
+};
+
+// Prints one line to standard output and flushes it.
+void PrintLine(const std::string& line);
+
+}  // namespace chimectl
