@@ -1,4 +1,5 @@
-// Inbound copy-data: every message is traced and answered.
+// Inbound copy-data: every message is traced and answered; code 10 carries a
+// reminder command, code 11 starts a worker thread.
 #include <memory>
 
 #include "host/frmChimewell.h"
@@ -9,6 +10,7 @@
 namespace chimewell::host {
 
 namespace {
+constexpr std::int32_t CMD_QUERY_COMMAND = 10;
 constexpr std::int32_t CMD_ASYNC_COMMAND = 11;
 }  // namespace
 
@@ -21,7 +23,13 @@ std::intptr_t TfrmChimewell::WMCopyData(std::uint64_t code_data, std::string_vie
   const auto code = static_cast<std::int32_t>(code_data);
   trace::WriteLogFmt("REMINDER COMMAND :%d", code);
   std::intptr_t result = 0;
-  if (code == CMD_ASYNC_COMMAND) {
+  if (code == CMD_QUERY_COMMAND) {
+    try {
+      result = ProcessQueryCommand(*cmd);
+    } catch (const std::exception& error) {
+      trace::WriteException("ProcessQueryCommand", error);
+    }
+  } else if (code == CMD_ASYNC_COMMAND) {
     platform::StartDetachedThread([this, cmd] { ProcessAsyncCommand(*this, *cmd); });
   }
   trace::WriteLogFmt("REMINDER COMMAND :%d RESULT : %d", code, result);

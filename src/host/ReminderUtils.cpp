@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "platform/documents.h"
 #include "platform/process.h"
 #include "trace/uLog.h"
 
@@ -12,6 +13,13 @@ namespace {
 // check, before any other thread exists, and fixed from then on.
 std::string g_user_id;
 platform::WindowHandle g_calendar_view_wnd = 0;
+
+// The kept storage folders, filled at first use on the main thread.
+std::string g_app_root_dir;
+std::string g_data_dir;
+std::string g_cache_dir;
+
+std::string Sep() { return std::string(1, platform::PathSeparator()); }
 
 int DigitValue(char c, bool hex) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -77,6 +85,48 @@ const std::string& GetUserID() {
 platform::WindowHandle GetCalendarViewWnd() {
   if (g_calendar_view_wnd == 0) g_calendar_view_wnd = WindowHandleFromText(GetLaunchParam(1));
   return g_calendar_view_wnd;
+}
+
+std::string GetDocumentsDir() { return platform::DocumentsFolder(); }
+
+std::string AppRootDirOf(const std::string& documents, char separator) {
+  std::string root = documents;
+  if (root.empty() || root.back() != separator) root += separator;
+  return root + "Pelicorda" + separator + "Calendar" + separator;
+}
+
+std::string GetAppRootDir() {
+  if (g_app_root_dir.empty()) g_app_root_dir = AppRootDirOf(GetDocumentsDir(), platform::PathSeparator());
+  return g_app_root_dir;
+}
+
+std::string GetDataDir() {
+  if (g_data_dir.empty()) g_data_dir = GetAppRootDir() + "Data" + Sep();
+  return g_data_dir;
+}
+
+std::string GetCacheDir() {
+  if (g_cache_dir.empty()) g_cache_dir = GetAppRootDir() + "Cache" + Sep();
+  return g_cache_dir;
+}
+
+std::string GetUserDataDir(const std::string& user_id) {
+  return GetDataDir() + "users" + Sep() + user_id + Sep();
+}
+
+std::string GetUserCacheDir(const std::string& user_id) {
+  return GetCacheDir() + "users" + Sep() + user_id + Sep();
+}
+
+std::string GetReminderDBPath(const std::string& user_id) {
+  return GetUserDataDir(user_id) + "reminder.db";
+}
+
+std::string GetTemplateDBPath() {
+  const std::string exe = platform::ExecutablePath();
+  const std::size_t cut = exe.find_last_of(Sep() + "/");
+  const std::string folder = cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
+  return folder + "templates" + Sep() + "base.db";
 }
 
 bool CheckLaunchContext() {

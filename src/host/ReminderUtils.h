@@ -33,6 +33,23 @@ platform::WindowHandle WindowHandleFromText(std::string_view text);
 const std::string& GetUserID();
 platform::WindowHandle GetCalendarViewWnd();
 
+// Storage locations. Folders end with the platform's separator. The root,
+// data and cache folders are computed once and kept; the per-user paths are
+// joined afresh at each call. None of these looks at the disk.
+std::string GetDocumentsDir();
+std::string GetAppRootDir();
+std::string GetDataDir();
+std::string GetCacheDir();
+std::string GetUserDataDir(const std::string& user_id);
+std::string GetUserCacheDir(const std::string& user_id);
+std::string GetReminderDBPath(const std::string& user_id);
+// The template store shipped beside the executable: <exe folder>templates<sep>base.db.
+std::string GetTemplateDBPath();
+
+// The root below a Documents folder: documents, a separator unless it already
+// ends with one, then "Pelicorda", "Calendar", each followed by a separator.
+std::string AppRootDirOf(const std::string& documents, char separator);
+
 // True when the process may run: a user id and a live calendar view window.
 // Traces why not.
 bool CheckLaunchContext();

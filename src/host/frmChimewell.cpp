@@ -1,34 +1,59 @@
 #include "host/frmChimewell.h"
 
+#include <utility>
+
+#include "host/ReminderUtils.h"
+#include "store/ReminderStore.h"
 #include "trace/uLog.h"
 
 namespace chimewell::host {
 
-TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop)
+TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock)
     : loop_(loop),
+      clock_(clock),
       tmrInit(loop.CreateTimer([this] { tmrInitTimer(); })),
-      tmrDay(loop.CreateTimer([this] { tmrDayTimer(); })) {
+      tmrDay(loop.CreateTimer([this] { tmrDayTimer(); })),
+      day_timer_(*tmrDay, clock) {
   tmrInit->SetInterval(10);
   tmrInit->SetEnabled(true);
-  tmrDay->SetInterval(5000);
   FormCreate();
   window_ = loop.CreateHiddenWindow(kServiceWindowClass, kServiceWindowTitle, *this);
 }
 
 TfrmChimewell::~TfrmChimewell() { FormDestroy(); }
 
-void TfrmChimewell::FormCreate() { loop_.AllowCopyDataFromOtherProcesses(); }
+void TfrmChimewell::FormCreate() {
+  loop_.AllowCopyDataFromOtherProcesses();
+  LDBConnection.reset();
+}
 
-void TfrmChimewell::FormDestroy() {}
+void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
+
+bool TfrmChimewell::PrepareDB() {
+  const std::string& user = GetUserID();
+  return store::PrepareDB(LDBConnection, {GetReminderDBPath(user), GetTemplateDBPath(),
+                                          GetUserDataDir(user), [this] { loop_.Quit(); }});
+}
 
 void TfrmChimewell::tmrInitTimer() {
   // Runs once: the start-up sequence is never repeated.
   tmrInit->SetEnabled(false);
   trace::WriteLog("Init Start.");
+  if (!PrepareDB()) {
+    trace::WriteError("PrepareDB failed.");
+    loop_.Quit();
+    return;
+  }
+  store_ready_ = true;
+  trace::WriteLog("PrepareDB OK.");
+  try {
+    ReCreateReminderData();
+  } catch (...) {
+    // The day timer is armed whatever the rebuild did; its error then goes on.
+    trace::WriteLogFmt("Start tmrDay after %d", day_timer_.Arm());
+    throw;
+  }
+  trace::WriteLogFmt("Start tmrDay after %d", day_timer_.Arm());
 }
-
-void TfrmChimewell::tmrDayTimer() { tmrDay->SetEnabled(false); }
-
-void TfrmChimewell::WMTimeChange() { trace::WriteLog("Handle Timechanged."); }
 
 }  // namespace chimewell::host

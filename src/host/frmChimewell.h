@@ -1,5 +1,5 @@
-// The service object: owns the hidden service window, the timers and (with the
-// store) the database connection. Every event runs on the main thread.
+// The service object: owns the hidden service window, the timers and the
+// store connection. Every event runs on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "platform/message_loop.h"
+#include "store/DBConnection.h"
+#include "today/DayTimer.h"
 
 namespace chimewell::host {
 
@@ -18,7 +21,7 @@ class TfrmChimewell final : public platform::WindowHandler {
  public:
   // Creates the timers (tmrInit enabled, tmrDay disabled), runs FormCreate and
   // creates the hidden window. Throws when the window cannot be made.
-  explicit TfrmChimewell(platform::MessageLoop& loop);
+  TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock);
   ~TfrmChimewell() override;  // FormDestroy
   TfrmChimewell(const TfrmChimewell&) = delete;
   TfrmChimewell& operator=(const TfrmChimewell&) = delete;
@@ -30,19 +33,35 @@ class TfrmChimewell final : public platform::WindowHandler {
     return WMCopyData(code, payload);
   }
   void OnTimeChange() override { WMTimeChange(); }
+  void OnResume() override;
 
   std::intptr_t WMCopyData(std::uint64_t code, std::string_view payload);
   void WMTimeChange();
+  // Carries out one reminder command; -1 on every path that returns.
+  std::int32_t ProcessQueryCommand(const std::string& text);
+
+  // Rebuilds the today data files and tells the calendar view window.
+  void ReCreateReminderData();
+  void NotifyCalendar(const std::string& text);
+  void NotifyTodayDataRefreshed();
 
  private:
   void FormCreate();
   void FormDestroy();
   void tmrInitTimer();
   void tmrDayTimer();
+  bool PrepareDB();
 
   platform::MessageLoop& loop_;
+  const platform::Clock& clock_;
+  // The store connection: none until PrepareDB creates it.
+  std::unique_ptr<store::TDBConnection> LDBConnection;
+  // Set once PrepareDB has succeeded: before that, commands and clock changes
+  // must not reach the store.
+  bool store_ready_ = false;
   std::unique_ptr<platform::Timer> tmrInit;
   std::unique_ptr<platform::Timer> tmrDay;
+  today::TDayTimer day_timer_;
   std::unique_ptr<platform::Window> window_;
 };
 

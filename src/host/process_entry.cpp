@@ -4,6 +4,7 @@
 
 #include "host/ReminderUtils.h"
 #include "host/frmChimewell.h"
+#include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
 #include "trace/uLog.h"
@@ -26,7 +27,7 @@ int RunProcess() {
     auto loop = platform::CreateMessageLoop();
     // Handlers trace their own errors; this is the last resort.
     loop->SetErrorReporter([](const std::string& message) { trace::WriteError(message); });
-    TfrmChimewell frmChimewell(*loop);
+    TfrmChimewell frmChimewell(*loop, platform::SystemClock());
     loop->Run();
   } catch (const std::exception& error) {
     trace::WriteException("Application", error);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <compare>
+#include <cstdint>
 
 namespace chimewell::platform {
 
@@ -20,6 +21,8 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual LocalDateTime LocalNow() const = 0;
+  // The current instant in whole seconds since 1970-01-01 00:00:00 UTC.
+  virtual std::int64_t UnixSeconds() const = 0;
 };
 
 // The machine's local clock (GetLocalTime; localtime_r on POSIX).

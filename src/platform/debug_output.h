@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string_view>
 
 namespace chimewell::platform {
@@ -18,9 +19,16 @@ namespace chimewell::platform {
 
 // Receives the records that processes of this session write to a shared
 // debug-output channel, calling `on_record` with the writer's process id and
-// the text, until it returns false. Returns false at once where there is no
+// the text (UTF-8), until it returns false or `stop` is requested. A record
+// handed over before the stop request is still delivered. `on_open` runs once
+// the channel is open: a process heard at all must start writing after that
+// (Windows: a writer looks for a listener once, at its first write). Returns
+// true when it ends. Returns false at once, calling neither, where there is no
 // shared channel (POSIX: each process's trace is its own standard error).
+// Throws std::runtime_error when the channel can not be opened, or when another
+// listener has it (it serves one: two would each get some of the records).
 bool ListenToDebugOutput(
-    const std::function<bool(std::uint32_t process_id, std::string_view text)>& on_record);
+    const std::function<bool(std::uint32_t process_id, std::string_view text)>& on_record,
+    std::stop_token stop = {}, const std::function<void()>& on_open = {});
 
 }  // namespace chimewell::platform

@@ -151,3 +151,37 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 }
 
 }  // namespace chimewell::platform
+
+namespace chimewell::platform {
+
+std::string StrictUtf8(std::string_view bytes) {
+  std::string text = SanitizeUtf8(bytes);
+  // After sanitizing, ED A0..BF starts an encoded surrogate and nothing else.
+  std::string strict;
+  strict.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0xED && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0xA0) {
+      strict += "\xEF\xBF\xBD";
+      i += 2;
+    } else {
+      strict += text[i];
+    }
+  }
+  return strict;
+}
+
+}  // namespace chimewell::platform
+
+namespace chimewell::platform {
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace chimewell::platform

@@ -46,6 +46,13 @@ TEST(SanitizeUtf8, KeepsValidTextAndReplacesEachInvalidByte) {
   }
 }
 
+TEST(StrictUtf8, ReplacesEncodedSurrogatesToo) {
+  EXPECT_EQ(StrictUtf8("a\xED\xA0\x80" "b"), "a\xEF\xBF\xBD" "b");      // lone high surrogate
+  EXPECT_EQ(StrictUtf8("\xED\xB0\x80"), "\xEF\xBF\xBD");               // lone low surrogate
+  EXPECT_EQ(StrictUtf8("\xED\x9F\xBF"), "\xED\x9F\xBF");               // U+D7FF is a character
+  EXPECT_EQ(StrictUtf8("\xF0\x9F\x98\x80\xFF"), "\xF0\x9F\x98\x80\xEF\xBF\xBD");
+}
+
 TEST(Utf16Length, CountsUnitsPerCharacterAndOnePerInvalidByte) {
   struct Case {
     std::string input;

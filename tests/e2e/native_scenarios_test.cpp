@@ -39,6 +39,12 @@ class NativeTarget final : public Target {
     if (parameter) argv.push_back(*parameter);
     return "chimewell start with " + platform::JoinShellQuoted(argv);
   }
+  std::string StorePath(const std::string& user) override {
+    return root_ + "/Documents/Pelicorda/Calendar/Data/users/" + user + "/reminder.db";
+  }
+  std::string TodayDir(const std::string& user) override {
+    return root_ + "/Documents/Pelicorda/Calendar/Cache/users/" + user + "/today/";
+  }
   bool IsPosix() const override { return true; }
   const std::string& Root() const { return root_; }
 

@@ -32,6 +32,10 @@ class Target {
   virtual std::vector<std::string> TraceRecords(const ProcessOutcome& outcome) = 0;
   // The start line the service traces when launched with `parameter`.
   virtual std::string StartLine(const std::optional<std::string>& parameter) = 0;
+  // Where the service keeps the store of `user`, as it traces the path.
+  virtual std::string StorePath(const std::string& user) = 0;
+  // The user's today folder, ending with a separator, as the service traces it.
+  virtual std::string TodayDir(const std::string& user) = 0;
   virtual bool IsPosix() const = 0;
 };
 

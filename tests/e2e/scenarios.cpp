@@ -16,15 +16,42 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 // A launch the service refuses: no window, exit 0 at once.
 Scenario Refused(const char* name, std::vector<std::string> options, const std::string& launch,
                  const char* error) {
-  return {name,
-          std::move(options),
-          "",
-          Join(Begin(launch), {"service exited with code 0 without a window"}),
-          {"{start}", error}};
+  return {.name = name,
+          .run_options = std::move(options),
+          .input = "",
+          .output = Join(Begin(launch), {"service exited with code 0 without a window"}),
+          .trace = {"{start}", error}};
 }
 
 const char* const kNoUser = "Error!Can not Get userid data.";
 const char* const kNoWindow = "Error!Can not Get CalendarVeiwWnd data.";
+
+// A rebuild of the today files from a store without a due reminder.
+std::vector<std::string> EmptyRebuild() {
+  return {"ReCreateReminderData >",
+          "ReCreateReminderData make dir {today} ok.",
+          "MakeTodayReminderData >",
+          "Error!No reminder data.",
+          "MakeTodayReminderData over.",
+          "MakeTodayDaysMatterData >",
+          "Error!No DaysMatter data.",
+          "MakeTodayDaysMatterData over.",
+          "NotifyCalendar over."};
+}
+
+// A launch that succeeds on a fresh store: the start line, the launch check
+// and the whole start-up sequence.
+std::vector<std::string> Started(const std::string& user) {
+  return Join({"{start}", "user : " + user + " , CalendarVeiwWnd : 0x{viewhex}", "Init Start.",
+               "PrpareDB [{store}] : True", "PrepareDB OK."},
+              Join(EmptyRebuild(), {"Start tmrDay after {n}"}));
+}
+
+// A session that finds the window and closes the service at its end.
+std::vector<std::string> Served(const std::string& launch, const std::vector<std::string>& middle) {
+  return Join(Join(Begin(launch), {R"(service window \d+)"}),
+              Join(middle, {"close", "service exited with code 0"}));
+}
 
 }  // namespace
 
@@ -39,51 +66,70 @@ const std::vector<Scenario>& Scenarios() {
       Refused("TrailingBlank", {"--param", "u1|{view} "}, R"(u1\|\d+ )", kNoWindow),
       Refused("DeadWindow", {"--param", "u1|{dead}"}, R"(u1\|\d+)", kNoWindow),
 
-      {"LaunchAndRoundTrip",
-       {"--user", "u1"},
-       "!sleep 200\n"
-       "{\"method\":\"Reminder.Update\"}\n"
-       "!code 11 anything\n"
-       "!code 2 {\"method\":\"ToayReminderDataRefreshed\"}\n",
-       Join(Begin(R"(u1\|\d+)"),
-            {R"(service window \d+)", R"(send 10 \{"method":"Reminder.Update"\})", "result 0",
-             "send 11 anything", "result 0", R"(send 2 \{"method":"ToayReminderDataRefreshed"\})",
-             "result 0", "close", "service exited with code 0"}),
-       {"{start}", "user : u1 , CalendarVeiwWnd : 0x{viewhex}", "Init Start.",
-        "RECV WMCopyData", "REMINDER COMMAND :10", "REMINDER COMMAND :10 RESULT : 0",
-        "RECV WMCopyData", "REMINDER COMMAND :11", "REMINDER COMMAND :11 RESULT : 0",
-        "RECV WMCopyData", "REMINDER COMMAND :2", "REMINDER COMMAND :2 RESULT : 0"}},
+      {.name = "CommandsRoundTrip",
+       .run_options = {"--user", "u1"},
+       .input = "!sleep 300\n"
+                "{\"method\":\"Reminder.Append\",\"data\":{\"CalendarID\":\"W\",\"ItemID\":\"i1\",\"Enabled\":1,\"StartTime\":1000}}\n"
+                "{\"method\":\"Reminder.Alert\",\"data\":{\"Items\":[\"i1\"]}}\n"
+                "[]\n"
+                "!code 11 anything\n"
+                "!code 2 {\"method\":\"ToayReminderDataRefreshed\"}\n",
+       .output = Served(R"(u1\|\d+)",
+                        {R"(send 10 \{"method":"Reminder.Append",.*)", "result -1",
+                         R"(send 10 \{"method":"Reminder.Alert",.*)", "result -1", R"(send 10 \[\])",
+                         "result 0", "send 11 anything", "result 0",
+                         R"(send 2 \{"method":"ToayReminderDataRefreshed"\})", "result 0"}),
+       .trace = Join(Join(Started("u1"),
+                          Join({"RECV WMCopyData", "REMINDER COMMAND :10",
+                                "ProcessQueryCommand : {\"method\":\"Reminder.Append\",\"data\":{\"CalendarID\":"
+                                "\"W\",\"ItemID\":\"i1\",\"Enabled\":1,\"StartTime\":1000}}",
+                                "Method:Reminder.Append,CaledndarID:W,ItemID:i1"},
+                               EmptyRebuild())),
+                     {"REMINDER COMMAND :10 RESULT : -1", "RECV WMCopyData", "REMINDER COMMAND :10",
+                      "ProcessQueryCommand : {\"method\":\"Reminder.Alert\",\"data\":{\"Items\":[\"i1\"]}}",
+                      "REMINDER COMMAND :10 RESULT : -1", "RECV WMCopyData", "REMINDER COMMAND :10",
+                      "ProcessQueryCommand : []", "Error!ProcessQueryCommand,Exception:Invalid class typecast",
+                      "REMINDER COMMAND :10 RESULT : 0", "RECV WMCopyData", "REMINDER COMMAND :11",
+                      "REMINDER COMMAND :11 RESULT : 0", "RECV WMCopyData", "REMINDER COMMAND :2",
+                      "REMINDER COMMAND :2 RESULT : 0"}),
+       .refreshes = 2},
 
       // Every accepted spelling of the window field; the rest of the
       // parameter is ignored and the user id is kept as it is, blanks included.
-      {"WindowFieldSpellingsAndExtraFields",
-       {"--param", "my user|  +{view}|extra|fields"},
-       "",
-       Join(Begin(R"(my user\|  \+\d+\|extra\|fields)"),
-            {R"(service window \d+)", "close", "service exited with code 0"}),
-       {"{start}", "user : my user , CalendarVeiwWnd : 0x{viewhex}"}},
-      {"HexWindowWithDollar", {"--param", "u|${viewhex}"}, "!sleep 100\n",
-       Join(Begin(R"(u\|\$[0-9A-F]+)"), {R"(service window \d+)", "close", "service exited with code 0"}),
-       {"{start}", "user : u , CalendarVeiwWnd : 0x{viewhex}", "Init Start."}},
-      {"HexWindowWithZeroX", {"--param", "u|0x{viewhex}"}, "!sleep 100\n",
-       Join(Begin(R"(u\|0x[0-9A-F]+)"), {R"(service window \d+)", "close", "service exited with code 0"}),
-       {"{start}", "user : u , CalendarVeiwWnd : 0x{viewhex}", "Init Start."}},
+      {.name = "WindowFieldSpellingsAndExtraFields",
+       .run_options = {"--param", "my user|  +{view}|extra|fields"},
+       .input = "!sleep 300\n",
+       .output = Served(R"(my user\|  \+\d+\|extra\|fields)", {}),
+       .trace = Started("my user"),
+       .refreshes = 1},
+      {.name = "HexWindowWithDollar",
+       .run_options = {"--param", "u|${viewhex}"},
+       .input = "!sleep 300\n",
+       .output = Served(R"(u\|\$[0-9A-F]+)", {}),
+       .trace = Started("u"),
+       .refreshes = 1},
+      {.name = "HexWindowWithZeroX",
+       .run_options = {"--param", "u|0x{viewhex}"},
+       .input = "!sleep 300\n",
+       .output = Served(R"(u\|0x[0-9A-F]+)", {}),
+       .trace = Started("u"),
+       .refreshes = 1},
 
-      {"ClockChangeNotice",
-       {},
-       "!sleep 100\n!timechange\n",
-       Join(Begin(R"(demo\|\d+)"),
-            {R"(service window \d+)", "timechange", "close", "service exited with code 0"}),
-       {"{start}", "user : demo , CalendarVeiwWnd : 0x{viewhex}", "Init Start.",
-        "Handle Timechanged."}},
+      {.name = "ClockChangeRebuildsAndNotifies",
+       .run_options = {},
+       .input = "!sleep 300\n!timechange\n",
+       .output = Served(R"(demo\|\d+)", {"timechange"}),
+       .trace = Join(Join(Started("demo"), {"Handle Timechanged."}), EmptyRebuild()),
+       .refreshes = 2},
 
-      {"TerminateSignalEndsCleanly",
-       {},
-       "!sleep 100\n!terminate\n",
-       Join(Begin(R"(demo\|\d+)"), {R"(service window \d+)", "terminate", "service exited with code 0"}),
-       {"{start}", "user : demo , CalendarVeiwWnd : 0x{viewhex}", "Init Start."},
-       0,
-       /*posix_only=*/true},
+      {.name = "TerminateSignalEndsCleanly",
+       .run_options = {},
+       .input = "!sleep 300\n!terminate\n",
+       .output = Join(Begin(R"(demo\|\d+)"),
+                      {R"(service window \d+)", "terminate", "service exited with code 0"}),
+       .trace = Started("demo"),
+       .refreshes = 1,
+       .posix_only = true},
   };
   return scenarios;
 }

@@ -3,8 +3,11 @@
 //
 // In expectations, {view} and {viewhex} stand for the view window's handle in
 // decimal and upper-case hexadecimal, {start} for the whole start line the
-// service traces for its launch. Output lines are regular expressions; trace
-// texts are exact.
+// service traces for its launch, {store} and {today} for the launched user's
+// store path and today folder, and {n} in a trace text for any number.
+// Output lines are regular expressions; trace texts are exact otherwise.
+// Refresh notifications to the view window are counted apart from the
+// output, since they may come at any moment.
 #pragma once
 
 #include <ostream>
@@ -19,6 +22,7 @@ struct Scenario {
   std::string input;                     // the session file, fed on standard input
   std::vector<std::string> output;       // chimectl's standard output, line by line
   std::vector<std::string> trace;        // the service's trace texts, in order
+  int refreshes = 0;                     // refresh notifications the view window receives
   int exit_code = 0;
   bool posix_only = false;
 };

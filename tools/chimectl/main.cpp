@@ -19,19 +19,21 @@ const Verb kVerbs[] = {
      "Runs until SIGTERM, SIGINT or a close message.\n",
      Listen},
     {"send", "send copy-data texts to the service window and print the results",
-     "usage: chimectl send [--code N] [--wait S] TEXT...\n"
-     "Finds the window of class ChimewellWnd (waiting up to S seconds, default 5),\n"
+     "usage: chimectl send [--code N] [--class NAME] [--wait S] TEXT...\n"
+     "Finds the window of class NAME (default ChimewellWnd, the service; ChimectlView\n"
+     "is the view window of chimectl listen), waiting up to S seconds (default 5),\n"
      "sends each TEXT as copy-data with code N (default 10: a reminder command)\n"
-     "and prints each message result in decimal on its own line.\n"
-     "Exit 3 when no service window is found, 4 when a send fails.\n",
+     "and prints each message result in decimal on its own line. TEXT goes out in\n"
+     "the system's ANSI code page, as the calendar sends it.\n"
+     "Exit 3 when no such window is found, 4 when a send fails.\n",
      Send},
     {"timechange", "tell the service window that the system clock was set",
-     "usage: chimectl timechange [--wait S]\n"
-     "Sends the clock-change notice to the service window.\n",
+     "usage: chimectl timechange [--class NAME] [--wait S]\n"
+     "Sends the clock-change notice to the service window (or the window of class NAME).\n",
      TimeChange},
     {"close", "ask the service window to close (the service then exits)",
-     "usage: chimectl close [--wait S]\n"
-     "Sends a close request to the service window.\n",
+     "usage: chimectl close [--class NAME] [--wait S]\n"
+     "Sends a close request to the service window (or the window of class NAME).\n",
      Close},
     {"run", "the demo session: launch the service and drive it with a file of commands",
      "usage: chimectl run [--user UID] [--exe PATH] [--param TEXT | --no-param] [--wait S] [FILE|-]\n"

@@ -2,11 +2,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "platform/child_process.h"
 #include "platform/code_page.h"
+#include "platform/debug_output.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
 #include "session.h"
@@ -185,6 +188,62 @@ class Session {
   int exit_code_ = 0;
 };
 
+// Shows the service's trace on our standard error, one record per line, where
+// the trace goes to a shared debug-output channel (Windows). Elsewhere the
+// service inherits our standard error and this does nothing.
+class TraceRelay {
+ public:
+  // Returns once the channel is open, so that a service started afterwards is heard.
+  TraceRelay() : listener_([this](std::stop_token stop) { Listen(stop); }) { opened_.get_future().wait(); }
+  // Stops listening once the records already handed over are printed.
+  ~TraceRelay() {
+    if (!followed_) Follow(0);
+    listener_.request_stop();
+  }
+  TraceRelay(const TraceRelay&) = delete;
+  TraceRelay& operator=(const TraceRelay&) = delete;
+
+  // Prints the records of this process from now on; call it once.
+  void Follow(std::uint32_t process_id) {
+    followed_ = true;
+    service_id_.set_value(process_id);
+  }
+
+ private:
+  void Listen(std::stop_token stop) {
+    bool opened = false;
+    try {
+      platform::ListenToDebugOutput(
+          [this](std::uint32_t process_id, std::string_view text) {
+            // A record may come before LaunchProcess has told us the id.
+            if (process_id == service_id_future_.get()) PrintRecord(text);
+            return true;
+          },
+          stop,
+          [&] {
+            opened = true;
+            opened_.set_value();
+          });
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "chimectl: no service trace: %s\n", error.what());
+    }
+    if (!opened) opened_.set_value();
+  }
+
+  static void PrintRecord(std::string_view text) {
+    std::string line(text);
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
+
+  std::promise<void> opened_;
+  std::promise<std::uint32_t> service_id_;
+  std::shared_future<std::uint32_t> service_id_future_ = service_id_.get_future().share();
+  bool followed_ = false;
+  std::jthread listener_;  // last: it uses the members above
+};
+
 // A handle that named a window a moment ago and names none now.
 platform::WindowHandle DeadWindowHandle(platform::MessageLoop& loop) {
   ViewWindowPrinter ignored("");
@@ -224,7 +283,9 @@ int Run(Arguments arguments) {
     service_arguments.push_back(user + "|" + view_text);
   }
   PrintLine(service_arguments.empty() ? "launch without parameter" : "launch " + service_arguments[0]);
+  TraceRelay trace;
   auto service = platform::LaunchProcess(exe, service_arguments);
+  trace.Follow(service->Id());
   PrintLine("service started, process " + std::to_string(service->Id()));
   Session session(*loop, *service, lines, SecondsToMilliseconds(wait));
   loop->Run();

@@ -20,12 +20,14 @@ bool Delivered(const platform::SendResult& result) {
   return result.delivered;
 }
 
-// Finds the service window, honouring --wait, or explains why not.
+// Finds the target window, honouring --class and --wait, or explains why not.
 std::optional<platform::WindowHandle> ServiceWindowFor(Arguments& arguments) {
+  const std::string class_name = arguments.TakeValue("--class").value_or(kServiceClass);
+  if (class_name.empty()) throw UsageError("--class needs a class name");
   const auto wait = arguments.TakeValue("--wait");
   const double seconds = wait ? ParseSeconds(*wait, "--wait") : 5.0;
-  auto handle = FindServiceWindow(SecondsToMilliseconds(seconds));
-  if (!handle) std::fprintf(stderr, "chimectl: no service window (class %s) found\n", kServiceClass);
+  auto handle = FindServiceWindow(SecondsToMilliseconds(seconds), class_name);
+  if (!handle) std::fprintf(stderr, "chimectl: no window of class %s found\n", class_name.c_str());
   return handle;
 }
 

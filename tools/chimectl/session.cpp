@@ -9,10 +9,11 @@ namespace chimectl {
 
 namespace platform = chimewell::platform;
 
-std::optional<platform::WindowHandle> FindServiceWindow(std::chrono::milliseconds wait) {
+std::optional<platform::WindowHandle> FindServiceWindow(std::chrono::milliseconds wait,
+                                                        const std::string& class_name) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {
-    if (auto handle = platform::FindWindowByClass(kServiceClass)) return handle;
+    if (auto handle = platform::FindWindowByClass(class_name)) return handle;
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

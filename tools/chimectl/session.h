@@ -21,8 +21,10 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNoServiceWindow = 3;
 inline constexpr int kExitSendFailed = 4;
 
-// The service window, looking again every few milliseconds for up to `wait`.
-std::optional<chimewell::platform::WindowHandle> FindServiceWindow(std::chrono::milliseconds wait);
+// A window of `class_name` (default: the service's), looking again every few
+// milliseconds for up to `wait`.
+std::optional<chimewell::platform::WindowHandle> FindServiceWindow(
+    std::chrono::milliseconds wait, const std::string& class_name = kServiceClass);
 
 std::chrono::milliseconds SecondsToMilliseconds(double seconds);
 

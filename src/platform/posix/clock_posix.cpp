@@ -15,6 +15,7 @@ class PosixClock final : public Clock {
     return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                          local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
   }
+  std::int64_t UnixSeconds() const override { return static_cast<std::int64_t>(::time(nullptr)); }
 };
 
 }  // namespace

@@ -4,8 +4,8 @@
 namespace chimewell::platform {
 
 // The POSIX port's ANSI code page is UTF-8.
-std::string AnsiToUtf8(std::string_view ansi) { return SanitizeUtf8(ansi); }
+std::string AnsiToUtf8(std::string_view ansi) { return StrictUtf8(ansi); }
 
-std::string Utf8ToAnsi(std::string_view utf8) { return SanitizeUtf8(utf8); }
+std::string Utf8ToAnsi(std::string_view utf8) { return StrictUtf8(utf8); }
 
 }  // namespace chimewell::platform

@@ -17,7 +17,8 @@ void OutputDebugText(std::string_view text) noexcept {
 
 namespace chimewell::platform {
 
-bool ListenToDebugOutput(const std::function<bool(std::uint32_t, std::string_view)>&) {
+bool ListenToDebugOutput(const std::function<bool(std::uint32_t, std::string_view)>&,
+                         std::stop_token, const std::function<void()>&) {
   return false;
 }
 

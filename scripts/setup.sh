@@ -1,0 +1,249 @@
+#!/usr/bin/env bash
+# Installs what Chimewell's builds and tests need on a Debian 12 machine.
+#
+#   scripts/setup.sh [PART...]     PART: all (default), native, windows,
+#                                  or one step of windows: locale, sqlite, wineprefix
+#
+#   native      compilers, CMake, Ninja, GoogleTest, SQLite, sanitizer runtimes,
+#               setpriv, tclsh, faketime, xz
+#   windows     native + the mingw-w64 cross toolchain and Wine, then
+#               locale (zh_CN.UTF-8, for the code-page tests under Wine),
+#               sqlite (SQLite built for Windows into .deps/sqlite-mingw) and
+#               wineprefix (the test Wine prefix in .deps/wineprefix)
+#
+# Safe to run again: packages are checked with dpkg-query and installed only
+# when missing (apt-get update runs only then), the SQLite build is skipped
+# while .deps/sqlite-mingw matches the installed libsqlite3-dev, the locale is
+# generated only when missing, and the Wine prefix is made once. Installing
+# needs root; a run that finds everything in place needs neither root nor the
+# network.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+DEPS=$ROOT/.deps
+
+NATIVE_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev googletest
+  libsqlite3-dev sqlite3
+  clang libclang-rt-14-dev
+  util-linux tcl faketime libfaketime xz-utils
+)
+WINDOWS_PACKAGES=(mingw-w64 wine wine64 locales)
+# Wine takes a program's ANSI code page from LC_ALL; the Wine tests run some
+# programs under code page 936, which needs this locale on the Linux side.
+WINE_TEST_LOCALE=zh_CN.UTF-8
+
+MINGW_CC=x86_64-w64-mingw32-gcc-posix
+MINGW_AR=x86_64-w64-mingw32-ar
+
+# The Windows SQLite gets the feature set of Debian's own libsqlite3 build
+# (debian/rules of the same source package), so SQL that works on one target
+# works on the other, except that run-time extension loading is left out.
+SQLITE_FEATURES=(
+  -DSQLITE_THREADSAFE=1
+  -DSQLITE_OMIT_LOAD_EXTENSION=1
+  -DSQLITE_SECURE_DELETE
+  -DSQLITE_ENABLE_COLUMN_METADATA
+  -DSQLITE_ENABLE_FTS3 -DSQLITE_ENABLE_FTS3_PARENTHESIS -DSQLITE_ENABLE_FTS3_TOKENIZER=1
+  -DSQLITE_ENABLE_FTS4 -DSQLITE_ENABLE_FTS5
+  -DSQLITE_ENABLE_RTREE=1
+  -DSQLITE_SOUNDEX=1
+  -DSQLITE_ENABLE_UNLOCK_NOTIFY
+  -DSQLITE_OMIT_LOOKASIDE=1
+  -DSQLITE_ENABLE_DBSTAT_VTAB
+  -DSQLITE_ALLOW_ROWID_IN_VIEW
+  -DSQLITE_ENABLE_UPDATE_DELETE_LIMIT=1
+  -DSQLITE_ENABLE_MATH_FUNCTIONS
+  -DSQLITE_LIKE_DOESNT_MATCH_BLOBS
+  -DSQLITE_USE_URI=1
+  -DSQLITE_MAX_SCHEMA_RETRY=25
+  -DSQLITE_ENABLE_PREUPDATE_HOOK
+  -DSQLITE_ENABLE_SESSION
+  -DSQLITE_ENABLE_STMTVTAB
+  -DSQLITE_MAX_VARIABLE_NUMBER=250000
+)
+
+SRC_LIST=/etc/apt/sources.list.d/chimewell-src
+
+log() { printf '[setup] %s\n' "$*" >&2; }
+die() { printf '[setup] error: %s\n' "$*" >&2; exit 1; }
+
+need_root() {
+  [[ $(id -u) -eq 0 ]] || die "$1 needs root (run: sudo $0 ${PARTS[*]})"
+}
+
+apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
+
+# Prints the packages among "$@" that dpkg does not list as installed.
+missing_packages() {
+  local p
+  for p in "$@"; do
+    if [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null) != ii* ]]; then
+      printf '%s\n' "$p"
+    fi
+  done
+}
+
+install_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "$@")
+  if ((${#missing[@]} == 0)); then
+    log "packages already installed: $*"
+    return 0
+  fi
+  need_root "installing ${missing[*]}"
+  log "installing: ${missing[*]}"
+  local t0=$SECONDS
+  apt_get update -qq
+  # Wine runs headless without its recommended packages (fonts, sound and
+  # GL plugins), so nothing is installed beyond the dependencies.
+  apt_get install -y --no-install-recommends "${missing[@]}"
+  log "installed in $((SECONDS - t0)) s"
+}
+
+# --- SQLite for Windows -------------------------------------------------------
+
+# Makes deb-src entries from the machine's own deb entries, in a file of their
+# own, unless the machine already has some.
+add_deb_src() {
+  if grep -qsE '^[[:space:]]*(Types:.*deb-src|deb-src[[:space:]])' \
+      /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list; then
+    return 0
+  fi
+  need_root "adding deb-src entries"
+  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+    # Every deb stanza becomes a deb-src stanza, so the source of a package
+    # that came from the updates or security suite is found as well.
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /(^|\n)Types:[^\n]*(^|[[:space:]])deb([[:space:]]|$)/ {
+           sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
+      /etc/apt/sources.list.d/debian.sources >"$SRC_LIST.sources.tmp"
+    [[ -s $SRC_LIST.sources.tmp ]] || die "no deb stanza in /etc/apt/sources.list.d/debian.sources"
+    mv "$SRC_LIST.sources.tmp" "$SRC_LIST.sources"
+    log "added $SRC_LIST.sources"
+  elif [[ -f /etc/apt/sources.list ]]; then
+    sed -nE 's/^[[:space:]]*deb([[:space:]])/deb-src\1/p' /etc/apt/sources.list >"$SRC_LIST.list.tmp"
+    [[ -s $SRC_LIST.list.tmp ]] || die "no deb line in /etc/apt/sources.list"
+    mv "$SRC_LIST.list.tmp" "$SRC_LIST.list"
+    log "added $SRC_LIST.list"
+  else
+    die "found neither /etc/apt/sources.list.d/debian.sources nor /etc/apt/sources.list"
+  fi
+}
+
+# fetch_source DIR PACKAGE VERSION: downloads a Debian source package.
+fetch_source() {
+  local dir=$1 pkg=$2 version=$3
+  add_deb_src
+  # The download runs as root: apt's sandbox user may not write into DIR.
+  local get=(apt_get -o APT::Sandbox::User=root source --download-only "$pkg=$version")
+  (cd "$dir" && "${get[@]}" >/dev/null 2>&1) && return 0
+  # No or stale source lists yet.
+  need_root "apt-get update"
+  apt_get update -qq
+  (cd "$dir" && "${get[@]}") || die "could not download the source of $pkg $version"
+}
+
+setup_sqlite() {
+  local out=$DEPS/sqlite-mingw
+  local src_pkg version upstream
+  src_pkg=$(dpkg-query -W -f='${source:Package}' libsqlite3-dev)
+  version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
+  upstream=${version%%-*}
+  upstream=${upstream#*:}
+  local stamp="$src_pkg $version ${SQLITE_FEATURES[*]}"
+
+  if [[ -f $out/lib/libsqlite3.a && -f $out/include/sqlite3.h ]] &&
+     [[ $(cat "$out/chimewell-build.txt" 2>/dev/null) == "$stamp" ]]; then
+    log "SQLite $version for Windows already built in $out"
+    return 0
+  fi
+  command -v "$MINGW_CC" >/dev/null || die "$MINGW_CC not found: run '$0 windows'"
+  command -v tclsh >/dev/null || die "tclsh not found: run '$0 native'"
+
+  local t0=$SECONDS
+  local dl=$DEPS/sqlite-src
+  local dsc=$dl/${src_pkg}_${version#*:}.dsc
+  local tree=$dl/$src_pkg-$upstream
+  # dpkg-source checks the downloaded files and applies Debian's patches, the
+  # security fixes among them, so this is the same code as the native library.
+  # Files from an earlier, broken download are fetched again.
+  rm -rf "$tree"
+  if [[ ! -f $dsc ]] || ! dpkg-source --no-check -x "$dsc" "$tree" >/dev/null 2>&1; then
+    rm -rf "$dl"
+    mkdir -p "$dl"
+    fetch_source "$dl" "$src_pkg" "$version"
+    rm -rf "$tree"
+    dpkg-source --no-check -x "$dsc" "$tree" >/dev/null
+  fi
+
+  # The amalgamation is generated on the build machine: ./configure for the
+  # host, then only the sqlite3.c target (needs tclsh). Feature flags given to
+  # configure shape the generated parser (UPDATE ... LIMIT, for one).
+  log "generating the SQLite $upstream amalgamation"
+  (cd "$tree" &&
+   CFLAGS="-O2 ${SQLITE_FEATURES[*]}" ./configure --disable-load-extension >configure.log 2>&1 &&
+   make -j"$(nproc)" sqlite3.c >make.log 2>&1) ||
+    die "generating sqlite3.c failed: see $tree/configure.log and $tree/make.log"
+
+  log "compiling sqlite3.c with $MINGW_CC"
+  local tmp=$out.tmp
+  rm -rf "$tmp"
+  mkdir -p "$tmp/lib" "$tmp/include"
+  "$MINGW_CC" -O2 "${SQLITE_FEATURES[@]}" -c "$tree/sqlite3.c" -o "$tmp/sqlite3.o"
+  "$MINGW_AR" rcs "$tmp/lib/libsqlite3.a" "$tmp/sqlite3.o"
+  rm "$tmp/sqlite3.o"
+  cp "$tree/sqlite3.h" "$tree/src/sqlite3ext.h" "$tmp/include/"
+  printf '%s\n' "$stamp" >"$tmp/chimewell-build.txt"
+  rm -rf "$out"
+  mv "$tmp" "$out"
+  rm -rf "$tree"
+  log "SQLite $version for Windows built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
+}
+
+# --- Locale for the code-page tests -------------------------------------------
+
+setup_locale() {
+  # locale -a spells the charset in lower case without the dash.
+  if locale -a 2>/dev/null | grep -qx "${WINE_TEST_LOCALE%%.*}.utf8"; then
+    log "locale $WINE_TEST_LOCALE already there"
+    return 0
+  fi
+  need_root "generating the locale $WINE_TEST_LOCALE"
+  localedef -i "${WINE_TEST_LOCALE%%.*}" -f UTF-8 "$WINE_TEST_LOCALE" ||
+    die "generating the locale $WINE_TEST_LOCALE failed"
+  log "generated the locale $WINE_TEST_LOCALE"
+}
+
+# --- Wine prefix --------------------------------------------------------------
+
+setup_wineprefix() {
+  # shellcheck source=scripts/wine-env.sh
+  source "$ROOT/scripts/wine-env.sh"
+  chimewell_wine_prefix
+}
+
+# --- main ---------------------------------------------------------------------
+
+PARTS=("$@")
+((${#PARTS[@]})) || PARTS=(all)
+
+for part in "${PARTS[@]}"; do
+  case $part in
+    all | windows)
+      install_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+      setup_locale
+      setup_sqlite
+      setup_wineprefix
+      ;;
+    native) install_packages "${NATIVE_PACKAGES[@]}" ;;
+    locale) setup_locale ;;
+    sqlite) setup_sqlite ;;
+    wineprefix) setup_wineprefix ;;
+    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) die "unknown part '$part' (all, native, windows, locale, sqlite, wineprefix)" ;;
+  esac
+done

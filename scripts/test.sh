@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The project's test command: installs what is missing, then builds and tests
+# every target.
+#
+#   scripts/test.sh [STEP...]
+#
+# STEP: setup, native, sanitize, windows (default: all of them, in that order).
+# Each of native, sanitize and windows builds its CMake preset, then runs its
+# tests. A target whose preset is not in CMakePresets.json yet is reported and
+# skipped.
+#
+# Environment: CHIMEWELL_JOBS (build jobs, default 2).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+
+JOBS=${CHIMEWELL_JOBS:-2}
+T_START=$SECONDS
+CURRENT_STEP=
+WINE_UP=0
+
+# --- helpers ------------------------------------------------------------------
+
+banner() { printf '\n===== [%4ds] %s =====\n' "$((SECONDS - T_START))" "$*"; }
+
+# Runs "$@" as the step named $1, with banners giving the elapsed seconds.
+step() {
+  local name=$1 t0=$SECONDS
+  shift
+  CURRENT_STEP=$name
+  banner "$name"
+  "$@"
+  banner "$name: done in $((SECONDS - t0)) s"
+  CURRENT_STEP=
+}
+
+on_exit() {
+  local rc=$?
+  if ((WINE_UP)); then chimewell_wineserver_stop; fi
+  if ((rc != 0)) && [[ -n $CURRENT_STEP ]]; then
+    banner "FAILED: $CURRENT_STEP (exit code $rc)"
+  elif ((rc == 0)); then
+    banner "all steps passed"
+  fi
+  exit "$rc"
+}
+trap on_exit EXIT
+
+# has_preset KIND NAME: whether CMakePresets.json has a KIND (configure, build,
+# test) preset called NAME.
+has_preset() {
+  cmake --list-presets="$1" 2>/dev/null | grep -q "^ *\"$2\""
+}
+
+configure_and_build() {
+  local preset=$1
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j"$JOBS"
+}
+
+run_ctest() {
+  # A run that finds no test fails: a green result must mean tests ran.
+  ctest --preset "$1" --no-tests=error
+}
+
+# Sets up the Wine prefix and keeps a wineserver up until this script ends.
+wine_up() {
+  ((WINE_UP)) && return 0
+  # shellcheck source=scripts/wine-env.sh
+  source "$ROOT/scripts/wine-env.sh"
+  chimewell_wine_prefix
+  chimewell_wineserver_start
+  WINE_UP=1
+  # One program stays on the prefix's desktop for the whole run. Without it the
+  # desktop closes a second after each test's last program, and the desktop
+  # process that the next test starts inherits that test's output pipes: the
+  # test then waits a second for them to close. Ended with the wineserver.
+  HOME=$CHIMEWELL_WINE_HOME timeout -k 10 "$CHIMEWELL_WINESERVER_LINGER" \
+    wine notepad.exe </dev/null >/dev/null 2>&1 &
+}
+
+# The Windows programs need no DLL beyond those Windows ships, and only the
+# service runs without a console window.
+check_windows_programs() {
+  local exe subsystem dll bad=0
+  local -A expected=([src/host/chimewell.exe]="Windows GUI" [tools/chimectl/chimectl.exe]="Windows CUI")
+  for exe in "${!expected[@]}"; do
+    local dump
+    dump=$(x86_64-w64-mingw32-objdump -p "build/windows/$exe")
+    subsystem=$(sed -n 's/^Subsystem[[:space:]]*[0-9a-f]*[[:space:]]*(\(.*\))$/\1/p' <<<"$dump")
+    if [[ $subsystem != "${expected[$exe]}" ]]; then
+      echo "$exe: subsystem '$subsystem', expected '${expected[$exe]}'"
+      bad=1
+    fi
+    while read -r dll; do
+      case ${dll^^} in
+        KERNEL32.DLL | USER32.DLL | SHELL32.DLL | ADVAPI32.DLL | GDI32.DLL | OLE32.DLL | MSVCRT.DLL) ;;
+        *) echo "$exe: imports $dll, which Windows does not ship"; bad=1 ;;
+      esac
+    done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump")
+  done
+  return "$bad"
+}
+
+# --- steps --------------------------------------------------------------------
+
+setup() { bash "$ROOT/scripts/setup.sh" all; }
+
+build_native() { configure_and_build ci; }
+test_native() { run_ctest ci; }
+
+build_sanitize() { configure_and_build sanitize; }
+test_sanitize() { run_ctest sanitize; }
+
+build_windows() {
+  if ! has_preset configure windows; then
+    echo "Windows build: not yet (no 'windows' preset in CMakePresets.json)"
+    return 0
+  fi
+  configure_and_build windows
+  check_windows_programs
+  # The native harness that runs the Windows programs under Wine.
+  configure_and_build wine
+}
+
+test_windows() {
+  if ! has_preset test windows; then
+    echo "Windows tests: not yet (no 'windows' test preset in CMakePresets.json)"
+    return 0
+  fi
+  wine_up
+  run_ctest windows
+}
+
+# --- main ---------------------------------------------------------------------
+
+STEPS=("$@")
+((${#STEPS[@]})) || STEPS=(setup native sanitize windows)
+
+for s in "${STEPS[@]}"; do
+  case $s in
+    setup) step "setup" setup ;;
+    native) step "build native (preset ci)" build_native
+            step "test native (preset ci)" test_native ;;
+    sanitize) step "build sanitize" build_sanitize
+              step "test sanitize" test_sanitize ;;
+    windows) step "build windows" build_windows
+             step "test windows" test_windows ;;
+    *) echo "unknown step '$s' (setup, native, sanitize, windows)" >&2; exit 2 ;;
+  esac
+done

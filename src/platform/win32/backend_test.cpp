@@ -1,0 +1,374 @@
+// Checks of the Win32 backend that the end-to-end scenarios do not reach:
+// timer semantics, handler errors, window lifetime, the debug-output listener,
+// launching with arguments and environment, the code page's edge cases. The
+// cross build has no test framework, so this is a plain program with a small
+// check helper; the native wine_e2e_test runs it under Wine (code page 1252)
+// and passes when it exits 0.
+#include "platform/win32/windows_api.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <future>
+#include <source_location>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/child_process.h"
+#include "platform/clock.h"
+#include "platform/code_page.h"
+#include "platform/debug_output.h"
+#include "platform/message_loop.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "platform/win32/window_handle.h"
+
+namespace chimewell::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+
+// Counts failed checks of one test and prints where they are.
+class Checks {
+ public:
+  bool That(bool ok, const std::string& what,
+            std::source_location where = std::source_location::current()) {
+    if (!ok) {
+      ++failed_;
+      std::printf("  %s:%u: failed: %s\n", where.file_name(), static_cast<unsigned>(where.line()),
+                  what.c_str());
+    }
+    return ok;
+  }
+  template <typename A, typename B>
+  bool Equal(const A& actual, const B& expected, const std::string& what,
+             std::source_location where = std::source_location::current()) {
+    return That(actual == expected, what, where);
+  }
+  int Failed() const { return failed_; }
+
+ private:
+  int failed_ = 0;
+};
+
+std::string Join(const Strings& texts) {
+  std::string joined;
+  for (const std::string& text : texts) joined += "[" + text + "]";
+  return joined;
+}
+
+class RecordingHandler : public WindowHandler {
+ public:
+  std::function<std::intptr_t(std::uint64_t, std::string_view)> on_copy_data;
+  Strings events;
+  std::intptr_t OnCopyData(std::uint64_t code, std::string_view payload) override {
+    events.push_back("copy " + std::to_string(code) + " " + std::string(payload));
+    return on_copy_data ? on_copy_data(code, payload) : 7;
+  }
+  void OnTimeChange() override { events.push_back("timechange"); }
+  void OnResume() override { events.push_back("resume"); }
+  void OnClose() override { events.push_back("close"); }
+};
+
+void TimersRepeatAndStopWhenDisabled(Checks& check) {
+  auto loop = CreateMessageLoop();
+  Strings fired;
+  std::unique_ptr<Timer> once, repeating;
+  once = loop->CreateTimer([&] {
+    once->SetEnabled(false);
+    fired.push_back("once");
+  });
+  int count = 0;
+  repeating = loop->CreateTimer([&] {
+    fired.push_back("repeat");
+    if (++count == 3) loop->Quit();
+  });
+  // Window timers fire no faster than every 10 ms.
+  once->SetInterval(10);
+  once->SetEnabled(true);
+  repeating->SetInterval(40);
+  repeating->SetEnabled(true);
+  auto disabled = loop->CreateTimer([&] { fired.push_back("never"); });
+  disabled->SetInterval(10);
+  check.That(!disabled->Enabled(), "a new timer is disabled");
+  check.Equal(disabled->Interval(), 10u, "Interval() reads back");
+
+  const auto start = std::chrono::steady_clock::now();
+  loop->Run();
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  check.Equal(fired, Strings{"once", "repeat", "repeat", "repeat"}, "fired: " + Join(fired));
+  check.That(elapsed >= 110ms, "three 40 ms intervals passed");
+  check.That(!once->Enabled(), "the one-shot timer stays disabled");
+}
+
+void SettingTheIntervalRestartsAnEnabledTimer(Checks& check) {
+  auto loop = CreateMessageLoop();
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration fired_after{};
+  std::unique_ptr<Timer> watched, nudge;
+  watched = loop->CreateTimer([&] {
+    fired_after = std::chrono::steady_clock::now() - start;
+    loop->Quit();
+  });
+  watched->SetInterval(150);
+  watched->SetEnabled(true);
+  // At 80 ms the same interval is set again: the timer counts 150 ms from then.
+  nudge = loop->CreateTimer([&] {
+    nudge->SetEnabled(false);
+    watched->SetInterval(150);
+  });
+  nudge->SetInterval(80);
+  nudge->SetEnabled(true);
+  loop->Run();
+  check.That(fired_after >= 220ms, "fired after " +
+                                       std::to_string(fired_after / 1ms) + " ms, not at 150");
+}
+
+void HandlerErrorsAreReportedAndTheLoopGoesOn(Checks& check) {
+  auto loop = CreateMessageLoop();
+  Strings reports;
+  loop->SetErrorReporter([&](const std::string& text) { reports.push_back(text); });
+  RecordingHandler handler;
+  handler.on_copy_data = [](std::uint64_t code, std::string_view) -> std::intptr_t {
+    if (code == 1) throw std::runtime_error("boom");
+    if (code == 2) throw 42;
+    return 5;
+  };
+  auto window = loop->CreateHiddenWindow("CwTestWnd", "Test", handler);
+  const SendResult thrown = loop->SendCopyData(window->Handle(), 1, "");
+  check.That(thrown.delivered && thrown.result == 0, "a throwing handler answers 0");
+  loop->SendCopyData(window->Handle(), 2, "");
+  check.Equal(loop->SendCopyData(window->Handle(), 3, "").result, 5, "the window still answers");
+
+  auto timer = loop->CreateTimer([&] {
+    loop->Quit();
+    throw std::runtime_error("timer boom");
+  });
+  timer->SetInterval(10);
+  timer->SetEnabled(true);
+  loop->Run();
+  check.Equal(reports, Strings{"boom", "Unknown error in a message handler", "timer boom"},
+              "reports: " + Join(reports));
+}
+
+void WindowMessagesReachTheHandler(Checks& check) {
+  auto loop = CreateMessageLoop();
+  RecordingHandler handler;
+  auto window = loop->CreateHiddenWindow("CwTestWnd", "Test", handler);
+  const WindowHandle handle = window->Handle();
+  check.Equal(FindWindowByClass("CwTestWnd"), std::optional(handle), "found by its class");
+  check.Equal(FindWindowByClass("CwNoSuchClass"), std::optional<WindowHandle>(), "no such class");
+
+  const std::string payload("a\0b", 3);
+  check.Equal(loop->SendCopyData(handle, 0x1234567890ull, payload).result, 7, "copy-data result");
+  check.That(loop->SendTimeChange(handle).delivered, "time change delivered");
+  const HWND hwnd = win32::ToHwnd(handle);
+  ::SendMessageW(hwnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+  ::SendMessageW(hwnd, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+  check.That(!::IsWindowVisible(hwnd) && ::GetParent(hwnd) == nullptr, "hidden and top-level");
+
+  // A close request ends Run but leaves the window to its owner.
+  check.That(loop->SendClose(handle).delivered, "close delivered");
+  loop->Run();
+  check.That(IsWindow(handle), "the window outlives the close request");
+  window.reset();
+  check.That(!IsWindow(handle), "destroyed with its owner");
+  const SendResult gone = loop->SendCopyData(handle, 1, "x");
+  check.That(!gone.delivered && !gone.access_denied, "a send to a destroyed window is not delivered");
+  check.Equal(handler.events,
+              Strings{"copy 78187493520 " + payload, "timechange", "resume", "close"},
+              "events: " + Join(handler.events));
+}
+
+void SendsToAnotherThreadsWindow(Checks& check) {
+  RecordingHandler handler;
+  std::promise<WindowHandle> ready;
+  std::thread owner([&] {
+    auto loop = CreateMessageLoop();
+    auto window = loop->CreateHiddenWindow("CwTestWnd", "Test", handler);
+    ready.set_value(window->Handle());
+    loop->Run();
+  });
+  const WindowHandle handle = ready.get_future().get();
+  auto loop = CreateMessageLoop();
+  const SendResult sent = loop->SendCopyData(handle, 10, "hi");
+  check.That(sent.delivered && !sent.access_denied && sent.result == 7, "delivered across threads");
+  check.That(loop->SendClose(handle).delivered, "close delivered across threads");
+  owner.join();
+  check.Equal(handler.events, Strings{"copy 10 hi", "close"}, "events: " + Join(handler.events));
+}
+
+void ForeignWindowClassIsRefused(Checks& check) {
+  auto loop = CreateMessageLoop();
+  RecordingHandler handler;
+  try {
+    loop->CreateHiddenWindow("Button", "Test", handler);
+    check.That(false, "a window of the system's Button class was made");
+  } catch (const std::runtime_error& error) {
+    check.That(std::string(error.what()).find("Button") != std::string::npos, error.what());
+  }
+}
+
+void HandlesConvertAsAcrossProcesses(Checks& check) {
+  const auto pointer = [](std::intptr_t value) { return reinterpret_cast<HWND>(value); };
+  check.Equal(win32::ToWindowHandle(pointer(0x10064)), 0x10064u, "small handle");
+  check.Equal(win32::ToWindowHandle(pointer(static_cast<std::intptr_t>(0x1234567880001234))),
+              0x80001234u, "truncated to the low 32 bits");
+  check.Equal(win32::ToHwnd(0x80001234u), pointer(static_cast<std::intptr_t>(0xFFFFFFFF80001234)),
+              "sign-extended back");
+  check.Equal(win32::ToHwnd(0x7FFFFFFFu), pointer(0x7FFFFFFF), "positive stays positive");
+}
+
+void DebugOutputReachesTheListener(Checks& check) {
+  Strings records;
+  std::promise<void> opened;
+  bool returned = false;
+  const std::uint32_t self = CurrentProcessId();
+  std::jthread listener([&](std::stop_token stop) {
+    returned = ListenToDebugOutput(
+        [&](std::uint32_t process_id, std::string_view text) {
+          if (process_id == self) records.emplace_back(text);
+          return true;
+        },
+        stop, [&] { opened.set_value(); });
+  });
+  opened.get_future().wait();
+  const std::string long_text(3000, 'x');
+  // The channel is ANSI: a lone surrogate, like any character the code page
+  // lacks, arrives as '?'.
+  for (const std::string& text : {std::string("plain"), std::string("caf\u00e9"), long_text,
+                                  std::string("a\xED\xA0\x80z")}) {
+    OutputDebugText(text);
+  }
+  // The last record is handed over before the stop: it must still arrive.
+  listener.request_stop();
+  listener.join();
+  check.That(returned, "the listener returns true once stopped");
+  check.Equal(records, Strings{"plain", "caf\u00e9", long_text, "a?z"},
+              "records: " + Join(records).substr(0, 200));
+}
+
+void CodePageConversionsHaveNoBestFit(Checks& check) {
+  if (!check.Equal(::GetACP(), 1252u, "runs under code page 1252")) return;
+  struct Case {
+    std::string utf8, ansi;
+  };
+  const Case cases[] = {
+      {"caf\u00e9 \u20ac", "caf\xE9 \x80"},
+      // Best fit would give 'a' and a real double quote: both must stay foreign.
+      {"\u0101", "?"},
+      {"{\"t\":\"\uff02}", "{\"t\":\"?}"},
+      {"\u63d0", "?"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const Case& c : cases) check.Equal(Utf8ToAnsi(c.utf8), c.ansi, "to ANSI: " + c.utf8);
+  check.Equal(AnsiToUtf8("caf\xE9 \x80"), std::string("caf\u00e9 \u20ac"), "from ANSI");
+  check.Equal(AnsiToUtf8(""), std::string(), "empty");
+}
+
+// The child side of the launch checks: `<exe> child VERB ...`.
+int RunChild(const Strings& arguments) {
+  const std::string& verb = arguments[2];
+  if (verb == "args") {
+    const Strings expected = {"child", "args", "a b", "tab\there", "\u00e9\u63d0", "C:\\x\\"};
+    return Strings(arguments.begin() + 1, arguments.end()) == expected ? 0 : 10;
+  }
+  if (verb == "env") return std::atoi(GetEnvironmentVariable(arguments[3]).c_str());
+  if (verb == "sleep") ::Sleep(30000);
+  return 0;
+}
+
+void LaunchedProcessesGetArgumentsAndEnvironment(Checks& check) {
+  const std::string self = ExecutablePath();
+  check.That(self.size() > 23 && self.substr(self.size() - 23) == "\\win32_backend_test.exe",
+             "ExecutablePath: " + self);
+
+  // An empty argument is dropped by the reader of the command line.
+  auto child = LaunchProcess(self, {"child", "args", "a b", "", "tab\there", "\u00e9\u63d0", "C:\\x\\"});
+  check.Equal(child->WaitForExit(10s), std::optional(0), "the child read its arguments back");
+
+  // Names compare without case: the extra value replaces the inherited one.
+  ::SetEnvironmentVariableW(L"CW_TEST_VALUE", L"3");
+  child = LaunchProcess(self, {"child", "env", "CW_TEST_VALUE"}, {{"cw_test_value", "7"}});
+  check.Equal(child->WaitForExit(10s), std::optional(7), "the child saw the extra environment");
+  child = LaunchProcess(self, {"child", "env", "CW_TEST_VALUE"});
+  check.Equal(child->WaitForExit(10s), std::optional(3), "the child inherits the environment");
+
+  child = LaunchProcess(self, {"child", "sleep"});
+  check.That(child->Id() != 0 && child->Id() != CurrentProcessId(), "a process id of its own");
+  check.Equal(child->WaitForExit(0ms), std::optional<int>(), "still running");
+  child->RequestTermination();
+  check.Equal(child->WaitForExit(10s), std::optional(1), "terminated with exit code 1");
+
+  for (const auto& [exe, argument] : {std::pair<std::string, std::string>{"Z:\\no\\such.exe", "x"},
+                                      {self, "say \"hi\""}}) {
+    try {
+      LaunchProcess(exe, {argument});
+      check.That(false, "launched " + exe + " " + argument);
+    } catch (const std::runtime_error& error) {
+      check.That(std::string(error.what()).rfind("Can not start ", 0) == 0, error.what());
+    }
+  }
+}
+
+void ProcessFacts(Checks& check) {
+  const std::string long_value(5000, 'v');
+  ::SetEnvironmentVariableW(L"CW_TEST_LONG", std::wstring(long_value.begin(), long_value.end()).c_str());
+  check.Equal(GetEnvironmentVariable("CW_TEST_LONG"), long_value, "a value longer than the first buffer");
+  check.Equal(GetEnvironmentVariable("CW_TEST_UNSET"), std::string(), "unset");
+  check.Equal(PathSeparator(), '\\', "separator");
+  check.Equal(CommandLineArguments().size(), 1u, "no arguments");
+
+  const LocalDateTime now = SystemClock().LocalNow();
+  check.That(now.year >= 2024 && now.month >= 1 && now.month <= 12, "a plausible local date");
+  const std::int64_t unix_now = static_cast<std::int64_t>(std::time(nullptr));
+  check.That(std::abs(SystemClock().UnixSeconds() - unix_now) <= 2, "UnixSeconds matches time()");
+
+  std::promise<std::uint32_t> worker;
+  StartDetachedThread([&] { worker.set_value(CurrentThreadId()); });
+  auto worker_id = worker.get_future();
+  check.That(worker_id.wait_for(5s) == std::future_status::ready, "the thread ran");
+  check.That(worker_id.get() != CurrentThreadId(), "on a thread of its own");
+}
+
+}  // namespace
+}  // namespace chimewell::platform
+
+int main(int argc, char** argv) {
+  using namespace chimewell::platform;
+  RecordArguments(argc, argv);
+  const auto arguments = CommandLineArguments();
+  if (arguments.size() > 2 && arguments[1] == "child") return RunChild(arguments);
+
+  const std::pair<const char*, void (*)(Checks&)> tests[] = {
+      {"TimersRepeatAndStopWhenDisabled", TimersRepeatAndStopWhenDisabled},
+      {"SettingTheIntervalRestartsAnEnabledTimer", SettingTheIntervalRestartsAnEnabledTimer},
+      {"HandlerErrorsAreReportedAndTheLoopGoesOn", HandlerErrorsAreReportedAndTheLoopGoesOn},
+      {"WindowMessagesReachTheHandler", WindowMessagesReachTheHandler},
+      {"SendsToAnotherThreadsWindow", SendsToAnotherThreadsWindow},
+      {"ForeignWindowClassIsRefused", ForeignWindowClassIsRefused},
+      {"HandlesConvertAsAcrossProcesses", HandlesConvertAsAcrossProcesses},
+      {"DebugOutputReachesTheListener", DebugOutputReachesTheListener},
+      {"CodePageConversionsHaveNoBestFit", CodePageConversionsHaveNoBestFit},
+      {"LaunchedProcessesGetArgumentsAndEnvironment", LaunchedProcessesGetArgumentsAndEnvironment},
+      {"ProcessFacts", ProcessFacts},
+  };
+  int passed = 0, failed = 0;
+  for (const auto& [name, test] : tests) {
+    Checks check;
+    try {
+      test(check);
+    } catch (const std::exception& error) {
+      check.That(false, std::string("threw: ") + error.what());
+    }
+    std::printf("%s %s\n", check.Failed() == 0 ? "PASS" : "FAIL", name);
+    (check.Failed() == 0 ? passed : failed) += 1;
+  }
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,181 @@
+#include "store/DBConnection.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+#include "platform/code_page.h"
+#include "platform/utf.h"
+
+namespace chimewell::store {
+namespace {
+
+// The settings every open applies, in this order.
+constexpr const char* kOpenPragmas[] = {
+    "PRAGMA encoding = \"UTF-8\"",
+    "PRAGMA cache_size = 10000",
+    "PRAGMA locking_mode = Exclusive",
+    "PRAGMA synchronous = Off",
+    "PRAGMA journal_mode = Delete",
+    "PRAGMA foreign_keys = On",
+};
+
+
+}  // namespace
+
+std::string TrimTrailingControls(std::string text) {
+  std::size_t end = text.size();
+  while (end > 0 && static_cast<unsigned char>(text[end - 1]) < 33) --end;
+  text.resize(end);
+  return text;
+}
+
+std::string PrepareBoundText(std::string_view text) {
+  return TrimTrailingControls(platform::AnsiToUtf8(platform::Utf8ToAnsi(text)));
+}
+
+TDBConnection::TDBConnection(std::string path) : path_(std::move(path)) {}
+
+TDBConnection::~TDBConnection() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+}
+
+void TDBConnection::Fail() const {
+  throw DBError(db_ != nullptr ? sqlite3_errmsg(db_) : "no database connection");
+}
+
+void TDBConnection::Open() {
+  if (db_ != nullptr) return;
+  sqlite3* db = nullptr;
+  const int result = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (result != SQLITE_OK) {
+    const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result);
+    sqlite3_close_v2(db);
+    throw DBError(message);
+  }
+  db_ = db;
+  sqlite3_extended_result_codes(db_, 1);
+  try {
+    for (const char* pragma : kOpenPragmas) ExecSQL(pragma);
+  } catch (...) {
+    sqlite3_close_v2(std::exchange(db_, nullptr));
+    throw;
+  }
+}
+
+void TDBConnection::Close() {
+  if (db_ == nullptr) return;
+  std::optional<DBError> failure;
+  if (InTransaction()) {
+    try {
+      ExecSQL("COMMIT TRANSACTION t_" + std::to_string(transaction_number_));
+    } catch (const DBError& error) {
+      failure = error;
+    }
+  }
+  sqlite3_close_v2(std::exchange(db_, nullptr));
+  if (failure) throw *failure;
+}
+
+void TDBConnection::StartTransaction() {
+  ++transaction_number_;
+  ExecSQL("BEGIN DEFERRED TRANSACTION t_" + std::to_string(transaction_number_));
+}
+
+void TDBConnection::Commit() {
+  ExecSQL("COMMIT TRANSACTION t_" + std::to_string(transaction_number_));
+}
+
+bool TDBConnection::InTransaction() const {
+  return db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
+}
+
+void TDBConnection::ExecSQL(const std::string& sql) {
+  if (db_ == nullptr) Fail();
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+}
+
+TDBQuery::TDBQuery(TDBConnection& connection, const std::string& sql) : connection_(connection) {
+  if (!connection.Connected()) connection.Fail();
+  if (sqlite3_prepare_v2(connection.Handle(), sql.c_str(), static_cast<int>(sql.size()),
+                         &statement_, nullptr) != SQLITE_OK) {
+    connection.Fail();
+  }
+}
+
+TDBQuery::~TDBQuery() { sqlite3_finalize(statement_); }
+
+int TDBQuery::ParameterIndex(std::string_view name) const {
+  const std::string key = ":" + std::string(name);
+  const int index = sqlite3_bind_parameter_index(statement_, key.c_str());
+  if (index == 0) throw DBError("Parameter '" + std::string(name) + "' not found");
+  return index;
+}
+
+void TDBQuery::BindText(std::string_view name, std::string_view text) {
+  const std::string bound = PrepareBoundText(text);
+  // An empty text stays text, never NULL: SQLITE_TRANSIENT with a valid pointer.
+  if (sqlite3_bind_text(statement_, ParameterIndex(name), bound.c_str(),
+                        static_cast<int>(bound.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
+    connection_.Fail();
+  }
+}
+
+void TDBQuery::BindInteger(std::string_view name, std::int64_t value) {
+  if (sqlite3_bind_int64(statement_, ParameterIndex(name), value) != SQLITE_OK) connection_.Fail();
+}
+
+void TDBQuery::Execute() {
+  for (;;) {
+    const int result = sqlite3_step(statement_);
+    if (result == SQLITE_DONE) return;
+    if (result != SQLITE_ROW) connection_.Fail();
+  }
+}
+
+void TDBQuery::Open() {
+  const int columns = sqlite3_column_count(statement_);
+  names_.clear();
+  rows_.clear();
+  for (int i = 0; i < columns; ++i) names_.emplace_back(sqlite3_column_name(statement_, i));
+  for (;;) {
+    const int result = sqlite3_step(statement_);
+    if (result == SQLITE_DONE) return;
+    if (result != SQLITE_ROW) connection_.Fail();
+    std::vector<DBValue>& row = rows_.emplace_back();
+    row.reserve(static_cast<std::size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+      switch (sqlite3_column_type(statement_, i)) {
+        case SQLITE_INTEGER: row.emplace_back(std::int64_t{sqlite3_column_int64(statement_, i)}); break;
+        case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(statement_, i)); break;
+        case SQLITE_NULL: row.emplace_back(std::monostate{}); break;
+        default: {
+          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, i));
+          row.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement_, i))));
+        }
+      }
+    }
+  }
+}
+
+std::optional<std::size_t> TDBQuery::FieldIndex(std::string_view name) const {
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (platform::EqualsIgnoringAsciiCase(names_[i], name)) return i;
+  }
+  return std::nullopt;
+}
+
+std::string TDBQuery::AsString(std::size_t row, std::size_t field) const {
+  const DBValue& value = rows_[row][field];
+  if (const auto* text = std::get_if<std::string>(&value)) return TrimTrailingControls(*text);
+  if (const auto* integer = std::get_if<std::int64_t>(&value)) return std::to_string(*integer);
+  if (const auto* real = std::get_if<double>(&value)) {
+    // SQLite's own text form of a real, as CAST(x AS TEXT) gives it.
+    char text[64];
+    sqlite3_snprintf(sizeof text, text, "%!.15g", *real);
+    return text;
+  }
+  return {};
+}
+
+}  // namespace chimewell::store

@@ -1,0 +1,110 @@
+// The store connection and its statements: a thin RAII layer over SQLite that
+// fixes how the store is opened, how transactions begin and end, how values
+// are bound and how rows are read. Every SQLite failure throws DBError with
+// SQLite's own error text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace chimewell::store {
+
+class DBError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Bound text and read text lose trailing characters below 33 (blanks and
+// control characters); bound text also makes the round trip through the ANSI
+// code page first.
+std::string TrimTrailingControls(std::string text);
+std::string PrepareBoundText(std::string_view text);
+
+// The store connection: one per process, opened for each unit of work and
+// closed at its end. Opening an open connection and closing a closed one do
+// nothing.
+class TDBConnection {
+ public:
+  explicit TDBConnection(std::string path);
+  ~TDBConnection();  // closes; a failing commit is lost here, so close first
+  TDBConnection(const TDBConnection&) = delete;
+  TDBConnection& operator=(const TDBConnection&) = delete;
+
+  // Opens the existing store read-write (never creating it: a missing store
+  // stays missing) and applies the fixed settings in order.
+  void Open();
+  // Commits a transaction that is still open, then closes. When that commit
+  // fails the handle is closed all the same (SQLite then rolls the
+  // transaction back) and the error is thrown: the connection is closed and
+  // fit for the next unit of work either way.
+  void Close();
+  bool Connected() const { return db_ != nullptr; }
+
+  // "BEGIN DEFERRED TRANSACTION t_<n>" / "COMMIT TRANSACTION t_<n>".
+  void StartTransaction();
+  void Commit();
+  bool InTransaction() const;
+
+  // Runs SQL without parameters or results.
+  void ExecSQL(const std::string& sql);
+
+  sqlite3* Handle() const { return db_; }
+  const std::string& Path() const { return path_; }
+  [[noreturn]] void Fail() const;  // throws DBError with the handle's error text
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;  // owned; released by Close()
+  std::uint64_t transaction_number_ = 0;
+};
+
+// One value of a result row.
+using DBValue = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+// A statement object of one unit of work: prepared from one SQL text, bound by
+// parameter name (":Name"), then executed or opened as a query whose whole
+// result is read at once.
+class TDBQuery {
+ public:
+  TDBQuery(TDBConnection& connection, const std::string& sql);
+  ~TDBQuery();
+  TDBQuery(const TDBQuery&) = delete;
+  TDBQuery& operator=(const TDBQuery&) = delete;
+
+  void BindText(std::string_view name, std::string_view text);
+  void BindInteger(std::string_view name, std::int64_t value);
+
+  // Steps the statement to its end.
+  void Execute();
+  // Steps the statement to its end, keeping every row.
+  void Open();
+
+  std::size_t RecordCount() const { return rows_.size(); }
+  std::size_t FieldCount() const { return names_.size(); }
+  const std::string& FieldName(std::size_t field) const { return names_[field]; }
+  // The field's index by column name (first match, ASCII letter case
+  // ignored); nullopt when there is no such column.
+  std::optional<std::size_t> FieldIndex(std::string_view name) const;
+  const DBValue& Value(std::size_t row, std::size_t field) const { return rows_[row][field]; }
+  // The value as text: NULL and empty both give "", trailing characters below
+  // 33 removed; numbers in SQLite's own text form.
+  std::string AsString(std::size_t row, std::size_t field) const;
+
+ private:
+  int ParameterIndex(std::string_view name) const;
+  TDBConnection& connection_;
+  sqlite3_stmt* statement_ = nullptr;  // owned; finalized by the destructor
+  std::vector<std::string> names_;
+  std::vector<std::vector<DBValue>> rows_;
+};
+
+}  // namespace chimewell::store

@@ -1,0 +1,280 @@
+#include "store/ReminderStore.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "test_support/trace_capture.h"
+
+namespace chimewell::store {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::TempFolder;
+using testing_support::TraceCapture;
+using Texts = std::vector<std::string>;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every row of the table as "Cal|Item|Type|Enabled|Start|Repeat|End|Last",
+// NULL written as "-", ordered by CalendarID and ItemID.
+std::vector<std::string> Rows(const std::string& path) {
+  TDBConnection connection(path);
+  connection.Open();
+  TDBQuery query(connection,
+                 "select CalendarID, ItemID, ReminderType, Enabled, StartTime, Repeat, RepeatEnd, "
+                 "ifnull(LastNotified, '-') from Reminders order by CalendarID, ItemID");
+  query.Open();
+  std::vector<std::string> rows;
+  for (std::size_t r = 0; r < query.RecordCount(); ++r) {
+    std::string row;
+    for (std::size_t f = 0; f < query.FieldCount(); ++f) row += (f ? "|" : "") + query.AsString(r, f);
+    rows.push_back(row);
+  }
+  connection.Close();
+  return rows;
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::copy_file(CHIMEWELL_TEMPLATE_DB, path_); }
+  void Seed(const std::string& sql) {
+    TDBConnection connection(path_);
+    connection.Open();
+    connection.ExecSQL(sql);
+    connection.Close();
+  }
+  TempFolder folder_;
+  std::string path_ = folder_ / "reminder.db";
+  TDBConnection connection_{path_};
+};
+
+TReminderCommand Command(std::string method, std::string calendar, std::string item,
+                         std::int32_t type = 0, std::int32_t enabled = 1, std::int64_t start = 100,
+                         std::int32_t repeat = 0, std::int64_t end = 0) {
+  return {std::move(method), std::move(calendar), std::move(item), type, enabled, start, repeat, end, ""};
+}
+
+const char* const kSeed =
+    "insert into Reminders values ('A','i1',0,1,100,0,0,500);"
+    "insert into Reminders values ('A','i2',1,1,200,5,0,NULL);"
+    "insert into Reminders values ('B','i1',0,0,300,1,900,600);";
+
+// Each procedure against the same starting table.
+TEST_F(StoreTest, ProceduresChangeTheTableAsTheirCommandSays) {
+  struct Case {
+    const char* name;
+    std::function<void(TDBConnection&)> proc;
+    std::vector<std::string> rows;
+    Texts trace;
+  };
+  const Case cases[] = {
+      {"append",
+       [](TDBConnection& c) { InsertReminderProc(c, Command("Reminder.Append", "C", "i9", 1, 1, 7, 3, 8)); },
+       {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600", "C|i9|1|1|7|3|8|-"},
+       {}},
+      {"append of an existing pair is refused by the key",
+       [](TDBConnection& c) { InsertReminderProc(c, Command("Reminder.Append", "A", "i1", 1, 0, 7)); },
+       {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
+       {"Error!Method[Reminder.Append],Exception:UNIQUE constraint failed: Reminders.CalendarID, "
+        "Reminders.ItemID"}},
+      {"update clears LastNotified and keeps the type",
+       [](TDBConnection& c) { UpdateReminderProc(c, Command("Reminder.Update", "A", "i1", 1, 0, 7, 2, 9)); },
+       {"A|i1|0|0|7|2|9|-", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
+       {}},
+      {"update of no row changes nothing",
+       [](TDBConnection& c) { UpdateReminderProc(c, Command("Reminder.Update", "Z", "i1")); },
+       {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
+       {}},
+      {"delete",
+       [](TDBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A", "i1")); },
+       {"A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
+       {"Delete CalendarID:A,ItemID:i1 over."}},
+      {"delete of no row still traces its line",
+       [](TDBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A", "nope")); },
+       {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
+       {"Delete CalendarID:A,ItemID:nope over."}},
+      {"clear removes both types of one calendar",
+       [](TDBConnection& c) { ClearCalendarProc(c, Command("Reminder.Clear", "A", "")); },
+       {"B|i1|0|0|300|1|900|600"},
+       {}},
+      {"ids with trailing blanks match without them",
+       [](TDBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A \r\n", "i2  ")); },
+       {"A|i1|0|1|100|0|0|500", "B|i1|0|0|300|1|900|600"},
+       {"Delete CalendarID:A \r", ",ItemID:i2   over."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Seed("delete from Reminders;");
+    Seed(kSeed);
+    TraceCapture trace;
+    AccessDB(connection_, [&] { c.proc(connection_); });
+    Texts traced = trace.Texts();
+    EXPECT_EQ(traced, c.trace);
+    EXPECT_FALSE(connection_.Connected());
+    EXPECT_EQ(Rows(path_), c.rows);
+  }
+}
+
+TEST_F(StoreTest, AlertMarksEveryListedItemInEveryCalendarAndDumpsItsStatement) {
+  Seed(kSeed);
+  Seed("insert into Reminders values ('C','it''s',0,1,1,0,0,NULL);");
+  TReminderCommand alert = Command("Reminder.Alert", "", "");
+  alert.LInItemSql = "'i1','it''s'";
+  const std::string dump = folder_ / "~~Alert.dat";
+  TraceCapture trace;
+  AccessDB(connection_, [&] { MarkAlertedProc(connection_, alert, 1706666400, dump); });
+  EXPECT_EQ(trace.Texts(), Texts{});
+  EXPECT_EQ(Rows(path_), (std::vector<std::string>{"A|i1|0|1|100|0|0|1706666400", "A|i2|1|1|200|5|0|-",
+                                                   "B|i1|0|0|300|1|900|1706666400",
+                                                   "C|it's|0|1|1|0|0|1706666400"}));
+  EXPECT_EQ(ReadFile(dump),
+            "update reminders set lastnotified= 1706666400 where ItemID in ('i1','it''s')");
+}
+
+TEST_F(StoreTest, AlertStillUpdatesWhenItsDumpCannotBeWritten) {
+  Seed(kSeed);
+  TReminderCommand alert = Command("Reminder.Alert", "", "");
+  alert.LInItemSql = "'i2'";
+  TraceCapture trace;
+  AccessDB(connection_, [&] {
+    MarkAlertedProc(connection_, alert, 42, folder_ / "missing-cache/~~Alert.dat");
+  });
+  const Texts traced = trace.Texts();
+  ASSERT_EQ(traced.size(), 1u);
+  EXPECT_EQ(traced[0].rfind("Error!Method[Reminder.Alert],Exception:Can not create " +
+                                (folder_ / "missing-cache/~~Alert.dat"),
+                            0),
+            0u)
+      << traced[0];
+  EXPECT_EQ(Rows(path_)[1], "A|i2|1|1|200|5|0|42");
+}
+
+TEST_F(StoreTest, AFailedStatementIsTracedAndTheDumpStillHoldsIt) {
+  Seed("drop table Reminders;");
+  TReminderCommand alert = Command("reminder.alert", "", "");
+  alert.LInItemSql = "'x'";
+  const std::string dump = folder_ / "~~Alert.dat";
+  TraceCapture trace;
+  AccessDB(connection_, [&] { MarkAlertedProc(connection_, alert, 7, dump); });
+  EXPECT_EQ(trace.Texts(), Texts{"Error!Method[reminder.alert],Exception:no such table: reminders"});
+  EXPECT_EQ(ReadFile(dump), "update reminders set lastnotified= 7 where ItemID in ('x')");
+}
+
+TEST_F(StoreTest, AnotherProcessesWriteLockIsTracedAtOnceAndNothingIsLost) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  {
+    TraceCapture trace;
+    AccessDB(connection_, [&] { InsertReminderProc(connection_, Command("Reminder.Append", "A", "i1")); });
+    EXPECT_EQ(trace.Texts(), Texts{"Error!Method[Reminder.Append],Exception:database is locked"});
+  }
+  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  AccessDB(connection_, [&] { InsertReminderProc(connection_, Command("Reminder.Append", "A", "i1")); });
+  EXPECT_EQ(Rows(path_), std::vector<std::string>{"A|i1|0|1|100|0|0|-"});
+}
+
+TEST_F(StoreTest, AStoreDeletedWhileRunningIsNotRecreatedEmpty) {
+  fs::remove(path_);
+  TraceCapture trace;
+  AccessDB(connection_, [&] { ClearCalendarProc(connection_, Command("Reminder.Clear", "A", "")); });
+  EXPECT_EQ(trace.Texts(), Texts{"Error!AccessDB,Exception:unable to open database file"});
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+class PrepareTest : public ::testing::Test {
+ protected:
+  PrepareDBContext Context(const std::string& template_path = CHIMEWELL_TEMPLATE_DB) {
+    return {data_dir_ + "reminder.db", template_path, data_dir_, [this] { ++quits_; }};
+  }
+  TempFolder folder_;
+  std::string data_dir_ = folder_ / "Pelicorda/Calendar/Data/users/u 1/";
+  int quits_ = 0;
+  std::unique_ptr<TDBConnection> connection_;
+};
+
+TEST_F(PrepareTest, FirstStartMakesTheFoldersAndCopiesTheTemplate) {
+  TraceCapture trace;
+  EXPECT_TRUE(PrepareDB(connection_, Context()));
+  EXPECT_EQ(trace.Texts(), Texts{"PrpareDB [" + data_dir_ + "reminder.db] : True"});
+  EXPECT_EQ(quits_, 0);
+  ASSERT_TRUE(connection_);
+  EXPECT_FALSE(connection_->Connected());
+  EXPECT_EQ(ReadFile(data_dir_ + "reminder.db"), ReadFile(CHIMEWELL_TEMPLATE_DB));
+  EXPECT_FALSE(fs::exists(data_dir_ + "reminder.db~"));
+  EXPECT_TRUE(Rows(data_dir_ + "reminder.db").empty());
+
+  TraceCapture again;
+  EXPECT_TRUE(PrepareDB(connection_, Context("/nowhere/base.db")));
+  EXPECT_EQ(again.Texts(), Texts{});
+}
+
+TEST_F(PrepareTest, AnExistingStoreIsUsedAsItIsEvenWhenEmpty) {
+  fs::create_directories(data_dir_);
+  std::ofstream(data_dir_ + "reminder.db").close();
+  TraceCapture trace;
+  EXPECT_TRUE(PrepareDB(connection_, Context()));
+  EXPECT_EQ(trace.Texts(), Texts{"PrpareDB [" + data_dir_ + "reminder.db] : True"});
+  EXPECT_EQ(fs::file_size(data_dir_ + "reminder.db"), 0u);
+}
+
+TEST_F(PrepareTest, FailuresBeforeTheOpenAskTheLoopToQuit) {
+  {
+    TraceCapture trace;
+    EXPECT_FALSE(PrepareDB(connection_, Context(folder_ / "templates/base.db")));
+    EXPECT_EQ(trace.Texts(), Texts{"Error!Not found " + (folder_ / "templates/base.db")});
+    EXPECT_FALSE(fs::exists(folder_ / "Pelicorda"));
+    EXPECT_EQ(quits_, 1);
+    EXPECT_FALSE(connection_);
+  }
+  {
+    // A file where the user's folder chain should go.
+    fs::create_directories(folder_ / "Pelicorda/Calendar/Data");
+    std::ofstream(folder_ / "Pelicorda/Calendar/Data/users").close();
+    TraceCapture trace;
+    EXPECT_FALSE(PrepareDB(connection_, Context()));
+    EXPECT_EQ(trace.Texts(), Texts{"Error!Can not create dir : " + data_dir_});
+    EXPECT_EQ(quits_, 2);
+  }
+}
+
+TEST_F(PrepareTest, AStoreThatDoesNotOpenFailsWithoutQuitting) {
+  fs::create_directories(data_dir_);
+  std::ofstream(data_dir_ + "reminder.db") << "not a database, but long enough to have a header......"
+                                              "..............................................";
+  TraceCapture trace;
+  EXPECT_FALSE(PrepareDB(connection_, Context()));
+  EXPECT_EQ(trace.Texts(), Texts{"Error!DBConnection.Open,Exception:file is not a database"});
+  EXPECT_EQ(quits_, 0);
+  EXPECT_TRUE(connection_);  // created, and kept, though it did not open
+}
+
+TEST_F(PrepareTest, ACopyThatFailsIsTracedWithTheSystemsErrorCode) {
+  fs::create_directories(data_dir_);
+  fs::create_directory(data_dir_ + "reminder.db");  // a folder: not a store, and no file can replace it
+  TraceCapture trace;
+  EXPECT_FALSE(PrepareDB(connection_, Context()));
+  const Texts traced = trace.Texts();
+  ASSERT_EQ(traced.size(), 1u);
+  EXPECT_EQ(traced[0].rfind("Error!copy " + std::string(CHIMEWELL_TEMPLATE_DB) + " to " + data_dir_ +
+                                "reminder.db failed : ",
+                            0),
+            0u)
+      << traced[0];
+  EXPECT_EQ(quits_, 1);
+}
+
+}  // namespace
+}  // namespace chimewell::store

@@ -1,0 +1,29 @@
+// Writing the today data files from the due-today statements.
+#pragma once
+
+#include <string>
+
+#include "store/DBConnection.h"
+
+namespace chimewell::today {
+
+// Where one rebuild writes: the today folder and the user's cache folder
+// (for the statement dumps), both ending with a separator.
+struct TodayFolders {
+  std::string today_dir;
+  std::string user_cache_dir;
+};
+
+// Runs the timed statement and writes reminder.json (or deletes it when no
+// row is due). The new document always goes to "reminder.json~" first and is
+// then moved over reminder.json in one step, so the calendar never meets a
+// missing or half-written file; when the move fails the old file stays and
+// the "~" file keeps the new document. Errors of the document stage are
+// traced; errors before it (opening the store, running the statement) are
+// thrown, with the connection closed. Returns true whenever it returns.
+bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders);
+
+// The same for daysmatter.json and the day-level statement.
+bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders);
+
+}  // namespace chimewell::today

@@ -1,0 +1,88 @@
+// The refresh cycle of the service object: rebuilding the today data files,
+// telling the calendar, the day rollover and clock changes.
+#include <string>
+
+#include "channel/NotifyHost.h"
+#include "host/ReminderUtils.h"
+#include "host/frmChimewell.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "today/TodayData.h"
+#include "trace/uLog.h"
+
+namespace chimewell::host {
+namespace {
+
+constexpr char kTodayDataRefreshed[] = "{\"method\":\"ToayReminderDataRefreshed\"}";
+
+}  // namespace
+
+void TfrmChimewell::ReCreateReminderData() {
+  trace::WriteLog("ReCreateReminderData >");
+  const std::string user_cache_dir = GetUserCacheDir(GetUserID());
+  const std::string today_dir = user_cache_dir + "today" + platform::PathSeparator();
+  if (!platform::DirectoryExists(today_dir)) platform::CreateDirectories(today_dir);
+  if (!platform::DirectoryExists(today_dir)) {
+    trace::WriteErrorFmt("Make dir %s failed.", today_dir);
+    loop_.Quit();
+    return;
+  }
+  trace::WriteLogFmt("ReCreateReminderData make dir %s ok.", today_dir);
+  try {
+    const today::TodayFolders folders{today_dir, user_cache_dir};
+    if (today::MakeTodayReminderData(*LDBConnection, folders) &&
+        today::MakeTodayDaysMatterData(*LDBConnection, folders)) {
+      NotifyTodayDataRefreshed();
+    }
+  } catch (const std::exception& error) {
+    trace::WriteException("ReCreateReminderData", error);
+  }
+}
+
+void TfrmChimewell::NotifyCalendar(const std::string& text) {
+  const platform::WindowHandle view = GetCalendarViewWnd();
+  if (!platform::IsWindow(view)) {
+    trace::WriteError("NotifyCalendar failed.");
+    return;
+  }
+  channel::NotifyHost(loop_, view, channel::HOST_NOTIFY_CODE, text);
+  trace::WriteLog("NotifyCalendar over.");
+}
+
+void TfrmChimewell::NotifyTodayDataRefreshed() { NotifyCalendar(kTodayDataRefreshed); }
+
+void TfrmChimewell::tmrDayTimer() {
+  trace::WriteLog("tmrDay >");
+  day_timer_.Disable();
+  if (day_timer_.DayChanged()) {
+    trace::WriteLog("tmrDayTimer-Auto-ReCreateReminderData");
+    try {
+      ReCreateReminderData();
+    } catch (const std::exception& error) {
+      trace::WriteException("tmrDayTimer-Auto-ReCreateReminderData", error);
+    }
+  }
+  trace::WriteLogFmt("ReStart tmrDay after %d", day_timer_.Arm());
+}
+
+void TfrmChimewell::OnResume() {
+  // Timers do not count while the machine sleeps: after a night asleep the
+  // midnight firing would come hours late, so check the day at once.
+  if (day_timer_.Armed()) tmrDayTimer();
+}
+
+void TfrmChimewell::WMTimeChange() {
+  trace::WriteLog("Handle Timechanged.");
+  if (!store_ready_) {
+    // The store is not prepared yet: the start-up rebuild comes anyway.
+    trace::WriteError("Store not prepared yet: nothing rebuilt.");
+    return;
+  }
+  try {
+    ReCreateReminderData();
+  } catch (const std::exception& error) {
+    trace::WriteException("Handle-Timechanged-ReCreateReminderData", error);
+  }
+}
+
+}  // namespace chimewell::host
