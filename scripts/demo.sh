@@ -15,6 +15,21 @@ export XDG_DOCUMENTS_DIR="$ROOT/build/demo-documents"
 export isDebug=${isDebug:-1}
 mkdir -p "$XDG_DOCUMENTS_DIR"
 echo "Documents folder of this demo: $XDG_DOCUMENTS_DIR"
-exec build/native/tools/chimectl/chimectl run \
+# Times relative to today, so that the today files list something.
+today=$(date -d 'today 00:00' +%s)
+session="$ROOT/build/demo-session.jsonl"
+sed -e "s/@YESTERDAY_0900@/$((today - 86400 + 9 * 3600))/g" \
+    -e "s/@TODAY_0000@/$today/g" \
+    -e "s/@NEXT_WEEK@/$((today + 7 * 86400 + 10 * 3600))/g" \
+    scripts/demo-session.jsonl > "$session"
+
+build/native/tools/chimectl/chimectl run \
   --exe build/native/src/host/chimewell \
-  scripts/demo-session.jsonl "$@"
+  "$session" "$@"
+
+today_dir="$XDG_DOCUMENTS_DIR/Pelicorda/Calendar/Cache/users/demo/today"
+for file in reminder.json daysmatter.json; do
+  echo "--- $today_dir/$file"
+  cat "$today_dir/$file" 2>/dev/null || echo "(none)"
+  echo
+done
