@@ -5,7 +5,8 @@
 #                                  or one step of windows: locale, sqlite, wineprefix
 #
 #   native      compilers, CMake, Ninja, GoogleTest, SQLite, sanitizer runtimes,
-#               setpriv, tclsh, faketime, xz
+#               setpriv, tclsh, faketime, xz; for scripts/bench.sh Google
+#               Benchmark, gnuplot and valgrind
 #   windows     native + the mingw-w64 cross toolchain and Wine, then
 #               locale (zh_CN.UTF-8, for the code-page tests under Wine),
 #               sqlite (SQLite built for Windows into .deps/sqlite-mingw) and
@@ -28,6 +29,7 @@ NATIVE_PACKAGES=(
   libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   util-linux tcl faketime libfaketime xz-utils
+  libbenchmark-dev gnuplot-nox valgrind
 )
 WINDOWS_PACKAGES=(mingw-w64 wine wine64 locales)
 # Wine takes a program's ANSI code page from LC_ALL; the Wine tests run some
@@ -243,7 +245,7 @@ for part in "${PARTS[@]}"; do
     locale) setup_locale ;;
     sqlite) setup_sqlite ;;
     wineprefix) setup_wineprefix ;;
-    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown part '$part' (all, native, windows, locale, sqlite, wineprefix)" ;;
   esac
 done

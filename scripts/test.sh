@@ -4,12 +4,14 @@
 #
 #   scripts/test.sh [STEP...]
 #
-# STEP: setup, native, sanitize, windows (default: all of them, in that order).
+# STEP: setup, native, sanitize, fuzz, windows (default: all of them, in that order).
 # Each of native, sanitize and windows builds its CMake preset, then runs its
 # tests. A target whose preset is not in CMakePresets.json yet is reported and
-# skipped.
+# skipped. fuzz builds the fuzz targets (preset fuzz) and runs each for a
+# bounded time (scripts/fuzz.sh); a crash fails the run.
 #
-# Environment: CHIMEWELL_JOBS (build jobs, default 2).
+# Environment: CHIMEWELL_JOBS (build jobs, default 2), CHIMEWELL_FUZZ_SECONDS
+# (run time of each fuzz target, default 60).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -113,6 +115,9 @@ test_native() { run_ctest ci; }
 build_sanitize() { configure_and_build sanitize; }
 test_sanitize() { run_ctest sanitize; }
 
+build_fuzz() { configure_and_build fuzz; }
+test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
+
 build_windows() {
   if ! has_preset configure windows; then
     echo "Windows build: not yet (no 'windows' preset in CMakePresets.json)"
@@ -136,7 +141,7 @@ test_windows() {
 # --- main ---------------------------------------------------------------------
 
 STEPS=("$@")
-((${#STEPS[@]})) || STEPS=(setup native sanitize windows)
+((${#STEPS[@]})) || STEPS=(setup native sanitize fuzz windows)
 
 for s in "${STEPS[@]}"; do
   case $s in
@@ -145,8 +150,10 @@ for s in "${STEPS[@]}"; do
             step "test native (preset ci)" test_native ;;
     sanitize) step "build sanitize" build_sanitize
               step "test sanitize" test_sanitize ;;
+    fuzz) step "build fuzz" build_fuzz
+          step "run fuzz targets" test_fuzz ;;
     windows) step "build windows" build_windows
              step "test windows" test_windows ;;
-    *) echo "unknown step '$s' (setup, native, sanitize, windows)" >&2; exit 2 ;;
+    *) echo "unknown step '$s' (setup, native, sanitize, fuzz, windows)" >&2; exit 2 ;;
   esac
 done

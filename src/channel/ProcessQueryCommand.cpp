@@ -23,13 +23,21 @@ bool HasReminderPrefix(const std::string& method) {
       std::string_view(method).substr(0, platform::Utf8OffsetOfUtf16Units(method, 9)), "Reminder.");
 }
 
-// The alerted items as SQL string literals: 'a','b''c'.
+// The alerted items as SQL string literals: 'a','b''c'. SQLite reads SQL
+// text only up to a zero character, so a zero inside an ItemID (a \u0000
+// escape) would cut the statement inside its literal and fail the whole
+// alert, the other items included: it is written as '||char(0)||', which
+// makes the same text.
 std::string InItemSql(const JsonNode& items) {
   std::string sql;
   for (const JsonNode& element : items.Elements()) {
     if (!sql.empty()) sql += ',';
     sql += '\'';
     for (const char c : channel::JsonNodeText(element)) {
+      if (c == '\0') {
+        sql += "'||char(0)||'";
+        continue;
+      }
       if (c == '\'') sql += '\'';
       sql += c;
     }

@@ -227,6 +227,27 @@ TEST_F(ProtocolTest, TheHandlerAnswersEachCodeAndReportsFailuresThatEscape) {
   EXPECT_EQ(Rows(), kSeeded);
 }
 
+// SQL text ends at a zero character. An ItemID holding one (stored from a
+// \u0000 escape) is matched all the same, and does not keep the other items
+// of the alert from being recorded.
+TEST_F(ProtocolTest, AnAlertListingAnItemWithAZeroCharacterRecordsEveryItem) {
+  Exec("insert into Reminders values ('C','a'||char(0)||'b',0,1,1000,0,0,NULL)");
+  EXPECT_EQ(form_->ProcessQueryCommand(
+                R"({"method":"Reminder.Alert","data":{"Items":["i2","a\u0000b"]}})"),
+            -1);
+  store::TDBConnection connection(Store());
+  connection.Open();
+  store::TDBQuery query(connection,
+                        "select CalendarID||'|'||hex(ItemID)||'|'||ifnull(LastNotified,'-') "
+                        "from Reminders order by 1");
+  query.Open();
+  std::vector<std::string> rows;
+  for (std::size_t r = 0; r < query.RecordCount(); ++r) rows.push_back(query.AsString(r, 0));
+  connection.Close();
+  EXPECT_EQ(rows, (std::vector<std::string>{"A|6931|-", "A|6932|1706666400", "B|6931|77",
+                                            "C|610062|1706666400"}));
+}
+
 // The window takes messages before start-up has prepared the store: such a
 // command or clock change must not reach it.
 TEST_F(ProtocolTest, NothingReachesTheStoreBeforeStartUpPreparedIt) {

@@ -5,6 +5,7 @@
 #include "host/ReminderUtils.h"
 #include "host/frmChimewell.h"
 #include "platform/clock.h"
+#include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
 #include "trace/uLog.h"
@@ -25,8 +26,12 @@ int RunProcess() {
   if (!CheckLaunchContext()) return 0;
   try {
     auto loop = platform::CreateMessageLoop();
-    // Handlers trace their own errors; this is the last resort.
-    loop->SetErrorReporter([](const std::string& message) { trace::WriteError(message); });
+    // Handlers trace their own errors; this is the last resort: trace it and
+    // show it, then carry on.
+    loop->SetErrorReporter([](const std::string& message) {
+      trace::WriteError(message);
+      platform::ShowErrorMessage(kServiceWindowTitle, message);
+    });
     TfrmChimewell frmChimewell(*loop, platform::SystemClock());
     loop->Run();
   } catch (const std::exception& error) {

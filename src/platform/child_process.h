@@ -19,6 +19,10 @@ class ChildProcess {
   virtual std::optional<int> WaitForExit(std::chrono::milliseconds timeout) = 0;
   // Asks the process to end (POSIX: SIGTERM; Windows: TerminateProcess).
   virtual void RequestTermination() = 0;
+  // The most memory the running process has had resident at once, in bytes
+  // (POSIX: VmHWM of /proc/<pid>/status; Windows: PeakWorkingSetSize);
+  // nullopt when the system does not say, or once the process has ended.
+  virtual std::optional<std::uint64_t> PeakResidentBytes() const = 0;
 };
 
 // Starts `executable` with `arguments` (not including the program name) and

@@ -101,8 +101,9 @@ class MessageLoop {
   virtual SendResult SendTimeChange(WindowHandle target) = 0;
   virtual SendResult SendClose(WindowHandle target) = 0;
 
-  // Receives the message of an exception that left a handler. The default
-  // writes it to the debug-output channel (and on Windows also shows it).
+  // Receives the message of an exception that left a handler, and of a
+  // message the loop dropped. The default writes it to the debug-output
+  // channel.
   virtual void SetErrorReporter(std::function<void(const std::string&)> reporter) = 0;
 };
 

@@ -136,25 +136,28 @@ void TDBQuery::Execute() {
 void TDBQuery::Open() {
   const int columns = sqlite3_column_count(statement_);
   names_.clear();
-  rows_.clear();
+  chunks_.clear();
+  row_count_ = 0;
   for (int i = 0; i < columns; ++i) names_.emplace_back(sqlite3_column_name(statement_, i));
   for (;;) {
     const int result = sqlite3_step(statement_);
     if (result == SQLITE_DONE) return;
     if (result != SQLITE_ROW) connection_.Fail();
-    std::vector<DBValue>& row = rows_.emplace_back();
-    row.reserve(static_cast<std::size_t>(columns));
+    if (row_count_ % kRowsPerChunk == 0) chunks_.emplace_back().reserve(kRowsPerChunk * names_.size());
+    std::vector<DBValue>& cells = chunks_.back();
     for (int i = 0; i < columns; ++i) {
       switch (sqlite3_column_type(statement_, i)) {
-        case SQLITE_INTEGER: row.emplace_back(std::int64_t{sqlite3_column_int64(statement_, i)}); break;
-        case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(statement_, i)); break;
-        case SQLITE_NULL: row.emplace_back(std::monostate{}); break;
+        case SQLITE_INTEGER: cells.emplace_back(std::int64_t{sqlite3_column_int64(statement_, i)}); break;
+        case SQLITE_FLOAT: cells.emplace_back(sqlite3_column_double(statement_, i)); break;
+        case SQLITE_NULL: cells.emplace_back(std::monostate{}); break;
         default: {
           const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, i));
-          row.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement_, i))));
+          cells.emplace_back(std::in_place_type<std::string>, text,
+                             static_cast<std::size_t>(sqlite3_column_bytes(statement_, i)));
         }
       }
     }
+    ++row_count_;
   }
 }
 
@@ -166,16 +169,28 @@ std::optional<std::size_t> TDBQuery::FieldIndex(std::string_view name) const {
 }
 
 std::string TDBQuery::AsString(std::size_t row, std::size_t field) const {
-  const DBValue& value = rows_[row][field];
-  if (const auto* text = std::get_if<std::string>(&value)) return TrimTrailingControls(*text);
-  if (const auto* integer = std::get_if<std::int64_t>(&value)) return std::to_string(*integer);
-  if (const auto* real = std::get_if<double>(&value)) {
+  std::string scratch;
+  return std::string(AsStringView(row, field, scratch));
+}
+
+std::string_view TDBQuery::AsStringView(std::size_t row, std::size_t field, std::string& scratch) const {
+  const DBValue& value = Value(row, field);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    std::string_view view(*text);
+    while (!view.empty() && static_cast<unsigned char>(view.back()) < 33) view.remove_suffix(1);
+    return view;
+  }
+  if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+    scratch = std::to_string(*integer);
+  } else if (const auto* real = std::get_if<double>(&value)) {
     // SQLite's own text form of a real, as CAST(x AS TEXT) gives it.
     char text[64];
     sqlite3_snprintf(sizeof text, text, "%!.15g", *real);
-    return text;
+    scratch = text;
+  } else {
+    scratch.clear();
   }
-  return {};
+  return scratch;
 }
 
 }  // namespace chimewell::store

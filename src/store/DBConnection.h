@@ -88,23 +88,34 @@ class TDBQuery {
   // Steps the statement to its end, keeping every row.
   void Open();
 
-  std::size_t RecordCount() const { return rows_.size(); }
+  std::size_t RecordCount() const { return row_count_; }
   std::size_t FieldCount() const { return names_.size(); }
   const std::string& FieldName(std::size_t field) const { return names_[field]; }
   // The field's index by column name (first match, ASCII letter case
   // ignored); nullopt when there is no such column.
   std::optional<std::size_t> FieldIndex(std::string_view name) const;
-  const DBValue& Value(std::size_t row, std::size_t field) const { return rows_[row][field]; }
+  const DBValue& Value(std::size_t row, std::size_t field) const {
+    return chunks_[row / kRowsPerChunk][row % kRowsPerChunk * names_.size() + field];
+  }
   // The value as text: NULL and empty both give "", trailing characters below
   // 33 removed; numbers in SQLite's own text form.
   std::string AsString(std::size_t row, std::size_t field) const;
+  // AsString without a copy: a view of the stored text, or of `scratch`
+  // holding a number's text. Valid while the query and `scratch` are.
+  std::string_view AsStringView(std::size_t row, std::size_t field, std::string& scratch) const;
 
  private:
   int ParameterIndex(std::string_view name) const;
   TDBConnection& connection_;
   sqlite3_stmt* statement_ = nullptr;  // owned; finalized by the destructor
+  // The rows in chunks of kRowsPerChunk rows, FieldCount() values each, one
+  // after the other: one allocation per chunk instead of one per row, and
+  // no doubling of one big buffer (a result of 100,000 rows would then
+  // briefly need room for three times its values).
+  static constexpr std::size_t kRowsPerChunk = 256;
   std::vector<std::string> names_;
-  std::vector<std::vector<DBValue>> rows_;
+  std::vector<std::vector<DBValue>> chunks_;
+  std::size_t row_count_ = 0;
 };
 
 }  // namespace chimewell::store

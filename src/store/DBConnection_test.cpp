@@ -82,6 +82,34 @@ TEST_F(ConnectionTest, TextIsBoundAndReadWithoutTrailingControls) {
   EXPECT_THROW(TDBQuery(connection, "select :A").BindText("B", "x"), DBError);
 }
 
+// Rows are kept in chunks: every row, the ones on either side of a chunk's
+// edge included, reads back as the statement gave it.
+TEST_F(ConnectionTest, EveryRowOfALargeResultReadsBack) {
+  TDBConnection connection(path_);
+  connection.Open();
+  for (const std::int64_t count : {1000, 3}) {
+    SCOPED_TRACE(count);
+    TDBQuery query(connection,
+                   "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < :Count) "
+                   "SELECT x, 'row ' || x || '  ', CASE WHEN x % 2 THEN NULL ELSE x / 2.0 END FROM n");
+    query.BindInteger("Count", count);
+    query.Open();
+    ASSERT_EQ(query.RecordCount(), static_cast<std::size_t>(count));
+    ASSERT_EQ(query.FieldCount(), 3u);
+    for (std::size_t row = 0; row < query.RecordCount(); ++row) {
+      const auto x = static_cast<std::int64_t>(row) + 1;
+      ASSERT_EQ(std::get<std::int64_t>(query.Value(row, 0)), x) << row;
+      ASSERT_EQ(query.AsString(row, 1), "row " + std::to_string(x)) << row;
+      if (x % 2 == 0) {
+        ASSERT_EQ(std::get<double>(query.Value(row, 2)), static_cast<double>(x) / 2) << row;
+      } else {
+        ASSERT_EQ(query.AsString(row, 2), "") << row;
+      }
+    }
+  }
+  connection.Close();
+}
+
 TEST_F(ConnectionTest, ATransactionLeftOpenIsCommittedAtClose) {
   TDBConnection connection(path_);
   connection.Open();

@@ -19,6 +19,17 @@ void RunProc(const TReminderCommand& command, Work work) {
   }
 }
 
+// The fields that the insert and the update both bind; the update leaves the
+// reminder's type as it was inserted.
+void BindReminder(TDBQuery& query, const TReminderCommand& command) {
+  query.BindText("CalendarID", command.LCalendarID);
+  query.BindText("ItemID", command.LItemID);
+  query.BindInteger("Enabled", command.LEnabled);
+  query.BindInteger("StartTime", command.LStartTime);
+  query.BindInteger("Repeat", command.LRepeat);
+  query.BindInteger("RepeatEnd", command.LRepeatEnd);
+}
+
 // Copies the template into place through a temporary name, so that a crash
 // mid-copy never leaves a partial store that later starts would take as it is.
 int CopyTemplateAtomically(const std::string& from, const std::string& to) {
@@ -92,13 +103,8 @@ void InsertReminderProc(TDBConnection& connection, const TReminderCommand& comma
                    "Insert into Reminders (CalendarID,ItemID,ReminderType,Enabled,StartTime,Repeat,"
                    "RepeatEnd) Values(:CalendarID,:ItemID,:ReminderType,:Enabled,:StartTime,:Repeat,"
                    ":RepeatEnd)");
-    query.BindText("CalendarID", command.LCalendarID);
-    query.BindText("ItemID", command.LItemID);
+    BindReminder(query, command);
     query.BindInteger("ReminderType", command.LReminderType);
-    query.BindInteger("Enabled", command.LEnabled);
-    query.BindInteger("StartTime", command.LStartTime);
-    query.BindInteger("Repeat", command.LRepeat);
-    query.BindInteger("RepeatEnd", command.LRepeatEnd);
     query.Execute();
   });
 }
@@ -109,12 +115,7 @@ void UpdateReminderProc(TDBConnection& connection, const TReminderCommand& comma
                    "Update Reminders Set Enabled=:Enabled,StartTime=:StartTime,Repeat=:Repeat,"
                    "RepeatEnd=:RepeatEnd ,LastNotified=null  where CalendarID=:CalendarID and "
                    "ItemID=:ItemID");
-    query.BindText("CalendarID", command.LCalendarID);
-    query.BindText("ItemID", command.LItemID);
-    query.BindInteger("Enabled", command.LEnabled);
-    query.BindInteger("StartTime", command.LStartTime);
-    query.BindInteger("Repeat", command.LRepeat);
-    query.BindInteger("RepeatEnd", command.LRepeatEnd);
+    BindReminder(query, command);
     query.Execute();
   });
 }

@@ -15,16 +15,10 @@ namespace chimewell::store {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::TraceCapture;
 using Texts = std::vector<std::string>;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Every row of the table as "Cal|Item|Type|Enabled|Start|Repeat|End|Last",
 // NULL written as "-", ordered by CalendarID and ItemID.

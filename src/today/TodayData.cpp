@@ -1,7 +1,7 @@
 #include "today/TodayData.h"
 
 #include <charconv>
-#include <functional>
+#include <iterator>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -13,6 +13,14 @@
 namespace chimewell::today {
 namespace {
 
+// The columns a data file reads, found by name once per run.
+struct Columns {
+  std::size_t calendar = 0;
+  std::size_t item = 0;
+  std::size_t time = 0;       // FinalNotifyTime (timed file only)
+  std::size_t time_text = 0;  // FinalNotifyTimeStr (timed file only)
+};
+
 // What differs between the two data files.
 struct TodayFile {
   const char* operation;       // trace and error tag prefix
@@ -22,8 +30,10 @@ struct TodayFile {
   const char* no_rows_error;
   const char* count_format;
   bool trace_refreshed;
-  // Builds one row's element and writes its trace line.
-  std::function<std::string(const store::TDBQuery&, std::size_t row, const std::string& group)> element;
+  Columns (*columns)(const store::TDBQuery& query);
+  // Appends one row's element to `out` and writes its trace line.
+  void (*element)(const store::TDBQuery& query, std::size_t row, const Columns& columns,
+                  std::string_view group, std::string& out);
 };
 
 std::size_t Field(const store::TDBQuery& query, std::string_view name) {
@@ -32,53 +42,74 @@ std::size_t Field(const store::TDBQuery& query, std::string_view name) {
   return *index;
 }
 
-std::string Text(const store::TDBQuery& query, std::size_t row, std::string_view name) {
-  return query.AsString(row, Field(query, name));
-}
-
 // The value as a 64-bit integer: an integer as it is, a text of digits as
 // its number; anything else does not convert.
-std::int64_t Int64(const store::TDBQuery& query, std::size_t row, std::string_view name) {
-  const store::DBValue& value = query.Value(row, Field(query, name));
+std::int64_t Int64(const store::TDBQuery& query, std::size_t row, std::size_t field) {
+  const store::DBValue& value = query.Value(row, field);
   if (const auto* integer = std::get_if<std::int64_t>(&value)) return *integer;
-  const std::string text = query.AsString(row, Field(query, name));
+  std::string scratch;
+  const std::string_view text = query.AsStringView(row, field, scratch);
   std::int64_t number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    throw std::runtime_error("'" + text + "' is not a valid integer value");
+    throw std::runtime_error("'" + std::string(text) + "' is not a valid integer value");
   }
   return number;
 }
 
-std::string ReminderElement(const store::TDBQuery& query, std::size_t row, const std::string& group) {
-  const std::string item = Text(query, row, "ItemID");
-  const std::int64_t time = Int64(query, row, "FinalNotifyTime");
-  const std::string time_text = Text(query, row, "FinalNotifyTimeStr");
-  std::string element = "{\"ItemID\":";
-  AppendJsonString(element, item);
-  element += ",\"RemindTime\":" + std::to_string(time) + ",\"RemindTimeStr\":";
-  AppendJsonString(element, time_text);
-  element += '}';
-  trace::WriteLogFmt("  >> Item CalendarID : %s , ItemID : %s , RemindTime : %d , RemindTimeStr : %s",
-                     group, item, time, time_text);
-  return element;
+// Looked up in the order the rows first use them, so a missing column is
+// reported as the first row would have met it.
+Columns ReminderColumns(const store::TDBQuery& query) {
+  Columns columns;
+  columns.calendar = Field(query, "CalendarID");
+  columns.item = Field(query, "ItemID");
+  columns.time = Field(query, "FinalNotifyTime");
+  columns.time_text = Field(query, "FinalNotifyTimeStr");
+  return columns;
 }
 
-std::string DaysMatterElement(const store::TDBQuery& query, std::size_t row, const std::string& group) {
-  const std::string item = Text(query, row, "ItemID");
-  std::string element = "{\"ItemID\":";
-  AppendJsonString(element, item);
-  element += '}';
+Columns DaysMatterColumns(const store::TDBQuery& query) {
+  Columns columns;
+  columns.calendar = Field(query, "CalendarID");
+  columns.item = Field(query, "ItemID");
+  return columns;
+}
+
+void ReminderElement(const store::TDBQuery& query, std::size_t row, const Columns& columns,
+                     std::string_view group, std::string& out) {
+  std::string item_scratch, text_scratch;
+  const std::string_view item = query.AsStringView(row, columns.item, item_scratch);
+  const std::int64_t time = Int64(query, row, columns.time);
+  const std::string_view time_text = query.AsStringView(row, columns.time_text, text_scratch);
+  out += "{\"ItemID\":";
+  AppendJsonString(out, item);
+  char digits[24];
+  const auto written = std::to_chars(std::begin(digits), std::end(digits), time);
+  out += ",\"RemindTime\":";
+  out.append(digits, written.ptr);
+  out += ",\"RemindTimeStr\":";
+  AppendJsonString(out, time_text);
+  out += '}';
+  trace::WriteLogFmt("  >> Item CalendarID : %s , ItemID : %s , RemindTime : %d , RemindTimeStr : %s",
+                     group, item, time, time_text);
+}
+
+void DaysMatterElement(const store::TDBQuery& query, std::size_t row, const Columns& columns,
+                       std::string_view group, std::string& out) {
+  std::string scratch;
+  const std::string_view item = query.AsStringView(row, columns.item, scratch);
+  out += "{\"ItemID\":";
+  AppendJsonString(out, item);
+  out += '}';
   trace::WriteLogFmt("  >> Item CalendarID : %s , ItemID : %s", group, item);
-  return element;
 }
 
 const TodayFile kReminderFile{"MakeTodayReminderData", TodayReminderSql, "~~reminder.dat",
                               "reminder.json", "No reminder data.", "Record.count : %d", true,
-                              ReminderElement};
+                              ReminderColumns, ReminderElement};
 const TodayFile kDaysMatterFile{"MakeTodayDaysMatterData", TodayDaysMatterSql, "~~DaysMatter.dat",
                                 "daysmatter.json", "No DaysMatter data.", "DaysMatterData.Count=%d",
-                                false, DaysMatterElement};
+                                false, DaysMatterColumns, DaysMatterElement};
 
 // Closes the connection however the run ends; without a transaction open the
 // close has nothing to commit and cannot fail.
@@ -125,10 +156,12 @@ bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, cons
     } else {
       trace::WriteLogFmt(file.count_format, query.RecordCount());
       try {
+        const Columns columns = file.columns(query);
         TodayDocumentBuilder document;
+        std::string scratch;
         for (std::size_t row = 0; row < query.RecordCount(); ++row) {
-          const std::string& group = document.BeginRow(Text(query, row, "CalendarID"));
-          document.AppendElement(file.element(query, row, group));
+          const std::string& group = document.BeginRow(query.AsStringView(row, columns.calendar, scratch));
+          file.element(query, row, columns, group, document.NextElement());
         }
         WriteAndReplace(file, target, document.Finish());
       } catch (const std::exception& error) {

@@ -17,16 +17,10 @@ namespace chimewell::today {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::TraceCapture;
 using Texts = std::vector<std::string>;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A real store from the template, read in UTC so that daily reminders that
 // began yesterday are always due.

@@ -3,21 +3,37 @@
 #include "platform/utf.h"
 
 namespace chimewell::today {
+namespace {
+
+// The escape of a character, or nullptr for one written as it is.
+const char* EscapeOf(char c) {
+  switch (c) {
+    case '\b': return "\\b";
+    case '\t': return "\\t";
+    case '\n': return "\\n";
+    case '\f': return "\\f";
+    case '\r': return "\\r";
+    case '"': return "\\\"";
+    case '/': return "\\/";
+    case '\\': return "\\\\";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
 void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
-    switch (c) {
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '/': out += "\\/"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+  // Runs of characters without an escape are copied whole.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (const char* escape = EscapeOf(text[i])) {
+      out.append(text.substr(run, i - run));
+      out += escape;
+      run = i + 1;
     }
   }
+  out.append(text.substr(run));
   out += '"';
 }
 
@@ -28,20 +44,34 @@ const std::string& TodayDocumentBuilder::BeginRow(std::string_view calendar_id) 
   return group_id_;
 }
 
-void TodayDocumentBuilder::AppendElement(std::string_view element_json) {
-  if (open_count_++ > 0) open_array_ += ',';
-  open_array_ += element_json;
+void TodayDocumentBuilder::AppendElement(std::string_view element_json) { NextElement() += element_json; }
+
+std::string& TodayDocumentBuilder::NextElement() {
+  if (!open_in_root_ && !group_id_.empty()) OpenGroup();
+  std::string& out = open_in_root_ ? root_ : waiting_;
+  if (open_count_++ > 0) out += ',';
+  return out;
+}
+
+void TodayDocumentBuilder::OpenGroup() {
+  if (root_.size() > 1) root_ += ',';
+  root_ += "\"Calendar_";
+  // The key is the ID escaped as a JSON string, after the prefix.
+  std::string id;
+  AppendJsonString(id, group_id_);
+  root_.append(id, 1, std::string::npos);
+  root_ += ":{\"ID\":";
+  root_ += id;
+  root_ += ",\"Reminds\":[";
+  root_ += waiting_;
+  waiting_.clear();
+  open_in_root_ = true;
 }
 
 void TodayDocumentBuilder::CloseGroup() {
-  if (root_.size() > 1) root_ += ',';
-  AppendJsonString(root_, "Calendar_" + group_id_);
-  root_ += ":{\"ID\":";
-  AppendJsonString(root_, group_id_);
-  root_ += ",\"Reminds\":[";
-  root_ += open_array_;
+  if (!open_in_root_) OpenGroup();
   root_ += "]}";
-  open_array_.clear();
+  open_in_root_ = false;
   open_count_ = 0;
 }
 

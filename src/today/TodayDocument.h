@@ -26,14 +26,23 @@ class TodayDocumentBuilder {
   const std::string& BeginRow(std::string_view calendar_id);
   // Appends the row's element (already JSON) to the open group.
   void AppendElement(std::string_view element_json);
+  // The same without a copy of the element: returns the text to which the
+  // caller appends the row's element, exactly one, before the next call.
+  std::string& NextElement();
   // The whole document; the builder is spent.
   std::string Finish();
 
  private:
+  // Writes the open group's member up to its first element into the
+  // document, with the elements that waited for the group's ID.
+  void OpenGroup();
   void CloseGroup();
   std::string root_ = "{";
   std::string group_id_;
-  std::string open_array_;  // the open group's elements, comma-separated
+  // A group's elements go straight into root_ once its member is open there;
+  // rows with an empty ID wait here until a row names their group.
+  std::string waiting_;
+  bool open_in_root_ = false;
   std::size_t open_count_ = 0;
 };
 

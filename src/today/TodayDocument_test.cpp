@@ -66,5 +66,24 @@ TEST(AppendJsonString, EscapesExactlyEightCharacters) {
   EXPECT_EQ(with_zero, std::string("\"x\0y\"", 5));
 }
 
+// Plain runs are copied whole between escapes: the runs' edges are where a
+// copy could take a character too many or too few.
+TEST(AppendJsonString, KeepsRunsWholeAroundEscapes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", R"("")"},
+      {"/", R"("\/")"},
+      {"/ab", R"("\/ab")"},
+      {"ab/", R"("ab\/")"},
+      {"a//b", R"("a\/\/b")"},
+      {"\"\"", R"("\"\"")"},
+      {"Work-7f3a", R"("Work-7f3a")"},
+  };
+  for (const auto& [text, json] : cases) {
+    std::string out = "{";  // appends, never replaces
+    AppendJsonString(out, text);
+    EXPECT_EQ(out, "{" + json) << text;
+  }
+}
+
 }  // namespace
 }  // namespace chimewell::today

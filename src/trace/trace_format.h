@@ -71,49 +71,51 @@ inline void AppendPadded(std::string& out, std::size_t width, std::size_t length
   out.append(value);
 }
 
-// Applies one %s, %d or %x directive to its argument.
-inline void AppendDirective(std::string& out, char letter, std::size_t width, const FormatArg& arg,
+// Applies one %s, %d or %x directive to its argument; with `out` null only
+// checks that the directive takes the argument.
+inline void AppendDirective(std::string* out, char letter, std::size_t width, const FormatArg& arg,
                             std::string_view directive) {
   if (letter == 's') {
     if (arg.kind != FormatArg::Kind::kString) ThrowIncompatible(directive);
+    if (out == nullptr) return;
     // Width counts UTF-16 units, the unit in which the trace is measured.
-    AppendPadded(out, width, width == 0 ? 0 : platform::Utf16Length(arg.text), arg.text);
+    AppendPadded(*out, width, width == 0 ? 0 : platform::Utf16Length(arg.text), arg.text);
     return;
   }
   if (arg.kind != FormatArg::Kind::kInteger) ThrowIncompatible(directive);
+  // %x reads a 32-bit integer as unsigned: -1 is FFFFFFFF. Wider types would lose bits.
+  if (letter == 'x' && !arg.narrow) ThrowIncompatible(directive);
+  if (out == nullptr) return;
   std::array<char, 24> digits{};
   std::to_chars_result written{};
   if (letter == 'd') {
     written = std::to_chars(digits.data(), digits.data() + digits.size(), arg.value);
   } else {
-    // %x reads a 32-bit integer as unsigned: -1 is FFFFFFFF. Wider types would lose bits.
-    if (!arg.narrow) ThrowIncompatible(directive);
     written = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<std::uint32_t>(arg.value), 16);
     for (char* digit = digits.data(); digit != written.ptr; ++digit) {
       if (*digit >= 'a' && *digit <= 'f') *digit = static_cast<char>(*digit - 'a' + 'A');
     }
   }
   const auto length = static_cast<std::size_t>(written.ptr - digits.data());
-  AppendPadded(out, width, length, std::string_view(digits.data(), length));
+  AppendPadded(*out, width, length, std::string_view(digits.data(), length));
 }
 
 // A width beyond this is a typo, not a layout.
 inline constexpr std::size_t kMaxWidth = 4096;
 
-// Expands `format` with `args` in one pass; each directive takes the next
-// argument, arguments left over are ignored.
-inline std::string FormatArgs(std::string_view format, std::span<const FormatArg> args) {
-  std::string out;
-  out.reserve(format.size() + 16 * args.size());
+// Expands `format` with `args` into `*out` in one pass; each directive takes
+// the next argument, arguments left over are ignored. With `out` null the same
+// pass only checks, throwing exactly where the expansion would.
+inline void ExpandFormat(std::string* out, std::string_view format, std::span<const FormatArg> args) {
   std::size_t next_arg = 0;
   std::size_t at = 0;
   while (at < format.size()) {
     const std::size_t percent = format.find('%', at);
     if (percent == std::string_view::npos) {
-      out.append(format.substr(at));
+      if (out != nullptr) out->append(format.substr(at));
       break;
     }
-    out.append(format.substr(at, percent - at));
+    if (out != nullptr) out->append(format.substr(at, percent - at));
 
     std::size_t cursor = percent + 1;
     std::size_t width = 0;
@@ -132,7 +134,7 @@ inline std::string FormatArgs(std::string_view format, std::span<const FormatArg
     if (too_wide) ThrowIncompatible(directive);
 
     if (letter == '%' && directive.size() == 2) {
-      out.push_back('%');
+      if (out != nullptr) out->push_back('%');
       continue;
     }
     if (letter != 's' && letter != 'd' && letter != 'x') ThrowIncompatible(directive);
@@ -141,7 +143,18 @@ inline std::string FormatArgs(std::string_view format, std::span<const FormatArg
     }
     AppendDirective(out, letter, width, args[next_arg++], directive);
   }
+}
+
+inline std::string FormatArgs(std::string_view format, std::span<const FormatArg> args) {
+  std::string out;
+  out.reserve(format.size() + 16 * args.size());
+  ExpandFormat(&out, format, args);
   return out;
+}
+
+// Throws what FormatArgs would throw, without building any text.
+inline void CheckFormatArgs(std::string_view format, std::span<const FormatArg> args) {
+  ExpandFormat(nullptr, format, args);
 }
 
 }  // namespace detail

@@ -1,5 +1,6 @@
 #include "trace/uLog.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/debug_output.h"
@@ -84,28 +85,56 @@ std::string FormatLogLine(const platform::LocalDateTime& when, std::uint32_t pro
   return Format("%30s %6d %6d %20s %s", FormatTimestamp(when), process_id, thread_id, kModuleName, text);
 }
 
+namespace {
+
+// Calls `hand_over` with each piece of SplitIntoPieces in turn. The line is
+// decoded a slice at a time and a piece is handed over as soon as it is
+// whole: a line of a command of many megabytes then costs a few kilobytes
+// beyond itself instead of its UTF-16 copy and every piece at once.
+template <typename HandOver>
+void ForEachPiece(std::string_view line, HandOver&& hand_over) {
+  constexpr std::size_t kSliceUnits = 64 * kPieceUnits;
+  std::u16string units;    // decoded and not yet handed over from `offset` on
+  std::size_t offset = 0;
+  std::size_t at = 0;      // bytes of `line` decoded so far
+  for (;;) {
+    while (units.size() - offset < kPieceUnits && at < line.size()) {
+      // Slices end between characters, so each decodes as inside the whole line.
+      const std::string_view rest = line.substr(at);
+      const std::size_t cut = platform::Utf8OffsetOfUtf16Units(rest, kSliceUnits);
+      units.erase(0, offset);
+      offset = 0;
+      units += platform::Utf8ToUtf16(rest.substr(0, cut));
+      at += cut;
+    }
+    // Cutting the UTF-16 form is what a UTF-16 channel does, pair halves included.
+    const std::size_t take = std::min(kPieceUnits, units.size() - offset);
+    hand_over(platform::Utf16ToUtf8(std::u16string_view(units).substr(offset, take)));
+    offset += take;
+    if (offset == units.size() && at == line.size()) return;
+  }
+}
+
+}  // namespace
+
 std::vector<std::string> SplitIntoPieces(std::string_view line) {
-  // Cutting the UTF-16 form is what a UTF-16 channel does, pair halves included.
-  const std::u16string units = platform::Utf8ToUtf16(line);
   std::vector<std::string> pieces;
-  pieces.reserve(units.size() / kPieceUnits + 1);
-  const std::u16string_view rest(units);
-  std::size_t at = 0;
-  do {
-    pieces.push_back(platform::Utf16ToUtf8(rest.substr(at, kPieceUnits)));
-    at += kPieceUnits;
-  } while (at < units.size());
+  ForEachPiece(line, [&](std::string piece) { pieces.push_back(std::move(piece)); });
   return pieces;
 }
 
 void WriteLog(const TraceEnvironment& env, std::string_view text) {
   if (!TraceSwitchedOn(env.DebugSwitch())) return;
+  detail::HandOverLine(env, text);
+}
+
+void detail::HandOverLine(const TraceEnvironment& env, std::string_view text) {
   const std::string line = FormatLogLine(env.LocalNow(), env.ProcessId(), env.ThreadId(), text);
   if (platform::Utf16Length(line) <= kPieceUnits) {
     env.Output(line);
     return;
   }
-  for (const std::string& piece : SplitIntoPieces(line)) env.Output(piece);
+  ForEachPiece(line, [&](const std::string& piece) { env.Output(piece); });
 }
 
 void WriteError(const TraceEnvironment& env, std::string_view text) {

@@ -3,6 +3,7 @@
 // switches the trace on; nothing is written to a file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -55,9 +56,12 @@ void WriteError(const TraceEnvironment& env, std::string_view text);
 // WriteError(text + ",Exception:" + error.what()).
 void WriteException(const TraceEnvironment& env, std::string_view text, const std::exception& error);
 
-// Formatting (trace_format.h) happens before the gate; when it or WriteLog
-// fails the raw text "Error! Trace[fmt:<format>] exception:<message>" is handed
-// over once, whatever the gate says. Nothing is thrown to the caller.
+// The gate is read once. Open: the text is formatted (trace_format.h) and
+// handed over as by WriteLog. Closed: the format is only checked against its
+// arguments, which builds no text (a traced step then costs next to nothing).
+// When the check, the formatting or the hand-over fails, the raw text
+// "Error! Trace[fmt:<format>] exception:<message>" is handed over once,
+// whatever the gate says. Nothing is thrown to the caller.
 template <typename... Args>
 void WriteLogFmt(const TraceEnvironment& env, std::string_view format, const Args&... args) noexcept;
 // WriteLogFmt with "Error!" put before the format.
@@ -75,6 +79,9 @@ void WriteErrorFmt(std::string_view format, const Args&... args) noexcept;
 
 namespace detail {
 
+// WriteLog after the gate: the line of `text`, whole or in pieces.
+void HandOverLine(const TraceEnvironment& env, std::string_view text);
+
 // Hands over the raw failure text of WriteLogFmt, bypassing the gate; never throws.
 void ReportFormatFailure(const TraceEnvironment& env, std::string_view format, std::string_view message) noexcept;
 
@@ -86,7 +93,12 @@ std::optional<std::string> ErrorFormat(std::string_view format) noexcept;
 template <typename... Args>
 void WriteLogFmt(const TraceEnvironment& env, std::string_view format, const Args&... args) noexcept {
   try {
-    WriteLog(env, Format(format, args...));
+    const std::array<detail::FormatArg, sizeof...(Args)> packed{detail::MakeFormatArg(args)...};
+    if (TraceSwitchedOn(env.DebugSwitch())) {
+      detail::HandOverLine(env, detail::FormatArgs(format, packed));
+    } else {
+      detail::CheckFormatArgs(format, packed);
+    }
   } catch (const std::exception& error) {
     detail::ReportFormatFailure(env, format, error.what());
   } catch (...) {

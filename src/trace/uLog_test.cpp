@@ -193,6 +193,27 @@ TEST(WriteLog, SplitsAStraddlingPairIntoItsHalves) {
   EXPECT_EQ(env.pieces[1], "\xED\xB8\x80" "b");     // low half DE00
 }
 
+// A long line is decoded a slice of many pieces at a time: the pieces must be
+// those of cutting the whole line's UTF-16 form every 220 units, also where a
+// pair, a lone half or an invalid byte falls on a slice or piece boundary.
+TEST(WriteLog, LongLinesArePiecedAsTheirWholeUtf16Form) {
+  const std::string pair = "\xF0\x9F\x98\x80";  // U+1F600, two units
+  std::string text;
+  for (int n = 0; text.size() < 200'000; ++n) {
+    text += std::string(static_cast<std::size_t>(n % 223), 'a');
+    text += n % 3 == 0 ? pair : n % 3 == 1 ? "\xED\xA0\xBD\xC3" : "\xFF\xC3\xA9";
+  }
+  FakeEnvironment env;
+  WriteLog(env, text);
+  const std::u16string units = platform::Utf8ToUtf16(LineOf(env, text));
+  std::vector<std::string> whole_cut;
+  for (std::size_t at = 0; at < units.size(); at += 220) {
+    whole_cut.push_back(platform::Utf16ToUtf8(std::u16string_view(units).substr(at, 220)));
+  }
+  ASSERT_GT(whole_cut.size(), 64u * 3);
+  EXPECT_EQ(env.pieces, whole_cut);
+}
+
 // ---- error texts ----------------------------------------------------------
 
 TEST(WriteError, MarksTheTextAndAppendsTheException) {
@@ -252,6 +273,7 @@ TEST(WriteLogFmt, GoodFormatWithClosedGateHandsOverNothing) {
   WriteLogFmt(env, "n=%d", 5);
   EXPECT_TRUE(env.pieces.empty());
   EXPECT_EQ(env.other_reads, 0);
+  EXPECT_EQ(env.switch_reads, 1);
 }
 
 // ---- formatting -----------------------------------------------------------

@@ -57,8 +57,7 @@ class Wine {
 
   // `wine PROGRAM ARGS...`, under the code page that `locale` gives Wine.
   ProcessOutcome Run(const std::vector<std::string>& program_and_arguments,
-                     const std::string& input = "",
-                     const std::string& locale = "C.UTF-8") const {
+                     const std::string& input = "", const std::string& locale = "C.UTF-8") const {
     std::vector<std::string> command = {WINE_PATH};
     command.insert(command.end(), program_and_arguments.begin(), program_and_arguments.end());
     Environment environment = {
@@ -131,11 +130,19 @@ class WineTarget final : public Target {
 class WineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* program : {CHIMECTL_EXE, CHIMEWELL_EXE}) {
+    for (const char* program : {CHIMECTL_EXE, CHIMEWELL_EXE, WIN32_BACKEND_TEST_EXE}) {
       ASSERT_TRUE(fs::exists(program)) << program << " is missing: build the windows preset";
     }
   }
 };
+
+// The backend's own checks (src/platform/win32/backend_test.cpp), which print
+// what failed.
+TEST_F(WineTest, Win32BackendChecks) {
+  const Wine wine;
+  const ProcessOutcome checks = wine.Run({WIN32_BACKEND_TEST_EXE});
+  EXPECT_EQ(checks.exit_code, 0) << checks.out << checks.err;
+}
 
 std::vector<Scenario> WindowsScenarios() {
   std::vector<Scenario> scenarios;
@@ -179,11 +186,13 @@ class WineCodePage : public WineTest {
   // checks what it printed.
   void Check(const char* listener_locale, const std::vector<Case>& cases) {
     ProcessOutcome listened;
-    std::thread listener([&] { listened = wine_.Run({CHIMECTL_EXE, "listen"}, "", listener_locale); });
+    std::thread listener([&] {
+      listened = wine_.Run({CHIMECTL_EXE, "listen"}, "", listener_locale);
+    });
     for (const Case& c : cases) {
-      const ProcessOutcome sent = wine_.Run(
-          {CHIMECTL_EXE, "send", "--class", "ChimectlView", "--wait", "20", c.text}, "",
-          c.sender_locale);
+      const ProcessOutcome sent =
+          wine_.Run({CHIMECTL_EXE, "send", "--class", "ChimectlView", "--wait", "20", c.text}, "",
+                    c.sender_locale);
       EXPECT_EQ(sent.exit_code, 0) << c.text << ": " << sent.out << sent.err;
     }
     const ProcessOutcome closed =
@@ -204,8 +213,8 @@ class WineCodePage : public WineTest {
   Wine wine_;
 };
 
-constexpr char kWestern[] = "C.UTF-8";       // code page 1252
-constexpr char kChinese[] = "zh_CN.UTF-8";   // code page 936 (GBK)
+constexpr char kWestern[] = "C.UTF-8";      // code page 1252
+constexpr char kChinese[] = "zh_CN.UTF-8";  // code page 936 (GBK)
 
 TEST_F(WineCodePage, Code1252Receiver) {
   Check(kWestern, {

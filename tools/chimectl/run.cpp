@@ -21,26 +21,6 @@ namespace {
 namespace platform = chimewell::platform;
 using Clock = std::chrono::steady_clock;
 
-std::string FolderOf(const std::string& path) {
-  const auto cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
-}
-
-bool FileExists(const std::string& path) { return std::ifstream(path).good(); }
-
-// The service beside this tool, or where the build tree puts it. The tool's
-// own extension (".exe" or none) is the service's too.
-std::string DefaultServiceExecutable() {
-  const std::string self = platform::ExecutablePath();
-  const std::string extension = self.size() > 4 && self.substr(self.size() - 4) == ".exe" ? ".exe" : "";
-  const std::string folder = FolderOf(self);
-  for (const std::string& candidate :
-       {folder + "/chimewell" + extension, folder + "/../../src/host/chimewell" + extension}) {
-    if (FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
-  }
-  return "chimewell" + extension;
-}
-
 std::vector<std::string> ReadLines(const std::string& source) {
   std::ifstream file;
   std::istream* in = &std::cin;
@@ -194,7 +174,9 @@ class Session {
 class TraceRelay {
  public:
   // Returns once the channel is open, so that a service started afterwards is heard.
-  TraceRelay() : listener_([this](std::stop_token stop) { Listen(stop); }) { opened_.get_future().wait(); }
+  TraceRelay() : listener_([this](std::stop_token stop) { Listen(stop); }) {
+    opened_.get_future().wait();
+  }
   // Stops listening once the records already handed over are printed.
   ~TraceRelay() {
     if (!followed_) Follow(0);

@@ -1,9 +1,12 @@
 #include "session.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/code_page.h"
+#include "platform/process.h"
 
 namespace chimectl {
 
@@ -17,6 +20,28 @@ std::optional<platform::WindowHandle> FindServiceWindow(std::chrono::millisecond
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const auto cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
+}
+
+bool FileExists(const std::string& path) { return std::ifstream(path).good(); }
+
+}  // namespace
+
+std::string DefaultServiceExecutable() {
+  const std::string self = platform::ExecutablePath();
+  const std::string extension = self.size() > 4 && self.substr(self.size() - 4) == ".exe" ? ".exe" : "";
+  const std::string folder = FolderOf(self);
+  for (const std::string& candidate :
+       {folder + "/chimewell" + extension, folder + "/../../src/host/chimewell" + extension}) {
+    if (FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
+  }
+  return "chimewell" + extension;
 }
 
 std::chrono::milliseconds SecondsToMilliseconds(double seconds) {

@@ -26,6 +26,10 @@ inline constexpr int kExitSendFailed = 4;
 std::optional<chimewell::platform::WindowHandle> FindServiceWindow(
     std::chrono::milliseconds wait, const std::string& class_name = kServiceClass);
 
+// The service beside this tool, or where the build tree puts it. The tool's
+// own extension (".exe" or none) is the service's too.
+std::string DefaultServiceExecutable();
+
 std::chrono::milliseconds SecondsToMilliseconds(double seconds);
 
 // `text` as the inside of a JSON string.

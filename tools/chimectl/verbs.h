@@ -19,6 +19,7 @@ int TimeChange(Arguments arguments);
 int Close(Arguments arguments);
 int Run(Arguments arguments);
 int Trace(Arguments arguments);
+int Bench(Arguments arguments);
 
 extern const Verb kVerbs[];
 extern const std::size_t kVerbCount;

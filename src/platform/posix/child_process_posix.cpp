@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <stdexcept>
 #include <thread>
 
@@ -42,6 +44,14 @@ class PosixChildProcess final : public ChildProcess {
   }
   void RequestTermination() override {
     if (!exit_code_) ::kill(pid_, SIGTERM);
+  }
+  std::optional<std::uint64_t> PeakResidentBytes() const override {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);) {
+      // "VmHWM:     5120 kB"
+      if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+    }
+    return std::nullopt;
   }
 
  private:

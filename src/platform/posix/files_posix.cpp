@@ -68,7 +68,13 @@ int MoveFileReplacing(const std::string& from, const std::string& to) {
 int DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 void WriteWholeFile(const std::string& path, std::string_view bytes) {
-  posix::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // The old content is overwritten in place and the rest cut off afterwards,
+  // instead of opening with O_TRUNC: on ext4 (and others with delayed
+  // allocation) truncating a file to nothing makes its close start writing
+  // it back to disk and the next truncation wait for that, which costs a
+  // rewritten dump file 0.3-0.6 ms instead of 0.02 ms. The content afterwards
+  // is the same either way.
+  posix::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (!out.Valid()) {
     throw std::runtime_error("Can not create " + path + ": " + std::strerror(errno));
   }
@@ -79,6 +85,10 @@ void WriteWholeFile(const std::string& path, std::string_view bytes) {
       throw std::runtime_error("Can not write " + path + ": " + std::strerror(errno));
     }
     done += static_cast<std::size_t>(put);
+  }
+  // A file that held more keeps nothing of it.
+  while (::ftruncate(out.Get(), static_cast<off_t>(bytes.size())) != 0) {
+    if (errno != EINTR) throw std::runtime_error("Can not write " + path + ": " + std::strerror(errno));
   }
 }
 

@@ -125,8 +125,8 @@ void SettingTheIntervalRestartsAnEnabledTimer(Checks& check) {
   nudge->SetInterval(80);
   nudge->SetEnabled(true);
   loop->Run();
-  check.That(fired_after >= 220ms, "fired after " +
-                                       std::to_string(fired_after / 1ms) + " ms, not at 150");
+  check.That(fired_after >= 220ms,
+             "fired after " + std::to_string(fired_after / 1ms) + " ms, not at 150");
 }
 
 void HandlerErrorsAreReportedAndTheLoopGoesOn(Checks& check) {
@@ -179,7 +179,8 @@ void WindowMessagesReachTheHandler(Checks& check) {
   window.reset();
   check.That(!IsWindow(handle), "destroyed with its owner");
   const SendResult gone = loop->SendCopyData(handle, 1, "x");
-  check.That(!gone.delivered && !gone.access_denied, "a send to a destroyed window is not delivered");
+  check.That(!gone.delivered && !gone.access_denied,
+             "a send to a destroyed window is not delivered");
   check.Equal(handler.events,
               Strings{"copy 78187493520 " + payload, "timechange", "resume", "close"},
               "events: " + Join(handler.events));
@@ -241,8 +242,8 @@ void DebugOutputReachesTheListener(Checks& check) {
   const std::string long_text(3000, 'x');
   // The channel is ANSI: a lone surrogate, like any character the code page
   // lacks, arrives as '?'.
-  for (const std::string& text : {std::string("plain"), std::string("caf\u00e9"), long_text,
-                                  std::string("a\xED\xA0\x80z")}) {
+  for (const std::string& text :
+       {std::string("plain"), std::string("caf\u00e9"), long_text, std::string("a\xED\xA0\x80z")}) {
     OutputDebugText(text);
   }
   // The last record is handed over before the stop: it must still arrive.
@@ -289,7 +290,8 @@ void LaunchedProcessesGetArgumentsAndEnvironment(Checks& check) {
              "ExecutablePath: " + self);
 
   // An empty argument is dropped by the reader of the command line.
-  auto child = LaunchProcess(self, {"child", "args", "a b", "", "tab\there", "\u00e9\u63d0", "C:\\x\\"});
+  auto child =
+      LaunchProcess(self, {"child", "args", "a b", "", "tab\there", "\u00e9\u63d0", "C:\\x\\"});
   check.Equal(child->WaitForExit(10s), std::optional(0), "the child read its arguments back");
 
   // Names compare without case: the extra value replaces the inherited one.
@@ -305,8 +307,8 @@ void LaunchedProcessesGetArgumentsAndEnvironment(Checks& check) {
   child->RequestTermination();
   check.Equal(child->WaitForExit(10s), std::optional(1), "terminated with exit code 1");
 
-  for (const auto& [exe, argument] : {std::pair<std::string, std::string>{"Z:\\no\\such.exe", "x"},
-                                      {self, "say \"hi\""}}) {
+  for (const auto& [exe, argument] :
+       {std::pair<std::string, std::string>{"Z:\\no\\such.exe", "x"}, {self, "say \"hi\""}}) {
     try {
       LaunchProcess(exe, {argument});
       check.That(false, "launched " + exe + " " + argument);
@@ -318,8 +320,10 @@ void LaunchedProcessesGetArgumentsAndEnvironment(Checks& check) {
 
 void ProcessFacts(Checks& check) {
   const std::string long_value(5000, 'v');
-  ::SetEnvironmentVariableW(L"CW_TEST_LONG", std::wstring(long_value.begin(), long_value.end()).c_str());
-  check.Equal(GetEnvironmentVariable("CW_TEST_LONG"), long_value, "a value longer than the first buffer");
+  ::SetEnvironmentVariableW(L"CW_TEST_LONG",
+                            std::wstring(long_value.begin(), long_value.end()).c_str());
+  check.Equal(GetEnvironmentVariable("CW_TEST_LONG"), long_value,
+              "a value longer than the first buffer");
   check.Equal(GetEnvironmentVariable("CW_TEST_UNSET"), std::string(), "unset");
   check.Equal(PathSeparator(), '\\', "separator");
   check.Equal(CommandLineArguments().size(), 1u, "no arguments");

@@ -1,5 +1,7 @@
 #include "platform/win32/windows_api.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
@@ -35,6 +37,15 @@ class Win32ChildProcess final : public ChildProcess {
   void RequestTermination() override {
     if (!exit_code_) ::TerminateProcess(process_.Get(), kTerminatedExitCode);
   }
+  std::optional<std::uint64_t> PeakResidentBytes() const override {
+    // The kernel32 entry point (Windows 7 and later): no psapi.dll import.
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (exit_code_ || !::K32GetProcessMemoryInfo(process_.Get(), &counters, sizeof counters)) {
+      return std::nullopt;
+    }
+    return counters.PeakWorkingSetSize;
+  }
 
  private:
   win32::UniqueHandle process_;
@@ -65,9 +76,9 @@ std::wstring EnvironmentBlock(const std::map<std::string, std::string>& extra) {
       ::GetEnvironmentStringsW(), ::FreeEnvironmentStringsW);
   for (const wchar_t* entry = current.get(); entry != nullptr && *entry != L'\0';) {
     const std::wstring_view text(entry);
-    const bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](const std::wstring& o) {
-      return SameName(EntryName(o), EntryName(text));
-    });
+    const bool replaced =
+        std::any_of(overrides.begin(), overrides.end(),
+                    [&](const std::wstring& o) { return SameName(EntryName(o), EntryName(text)); });
     if (!replaced) block.append(text).push_back(L'\0');
     entry += text.size() + 1;
   }

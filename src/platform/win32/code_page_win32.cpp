@@ -18,7 +18,8 @@ bool DecodeStrict(UINT code_page, std::string_view bytes, std::wstring& out) {
   if (length <= 0) return false;
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(length));
-  ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size, out.data() + at, length);
+  ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size, out.data() + at,
+                        length);
   return true;
 }
 
@@ -67,7 +68,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   // No "best fit": a look-alike ASCII letter in place of a missing character
   // could turn a full-width quote into a real one inside a JSON command.
   if (code_page == CP_UTF8) return Encode(code_page, text, 0);
-  std::string out = Encode(code_page, text, 0);
+  std::string out = Encode(code_page, text, WC_NO_BEST_FIT_CHARS);
   if (out.empty() && ::GetLastError() == ERROR_INVALID_FLAGS) out = Encode(code_page, text, 0);
   return out;
 }

@@ -103,7 +103,7 @@ bool ListenToDebugOutput(const std::function<bool(std::uint32_t, std::string_vie
       if (!Deliver(channel, on_record)) return true;
     } else if (woken == WAIT_OBJECT_0 + 1) {
       // A writer that handed its record over just before the stop is still heard.
-      if (false) {
+      if (::WaitForSingleObject(channel.data_ready.Get(), 0) == WAIT_OBJECT_0) {
         Deliver(channel, on_record);
       }
       return true;

@@ -20,8 +20,9 @@ std::string JoinLaunchCommandLine(const std::vector<std::string>& arguments) {
   std::string line;
   for (const std::string& argument : arguments) {
     if (argument.find_first_of(std::string("\"\0", 2)) != std::string::npos) {
-      throw std::invalid_argument("The argument [" + argument +
-                                  "] holds a double quote or NUL, which a command line can not carry");
+      throw std::invalid_argument(
+          "The argument [" + argument +
+          "] holds a double quote or NUL, which a command line can not carry");
     }
     if (!line.empty()) line.push_back(' ');
     if (NeedsQuotes(argument)) {

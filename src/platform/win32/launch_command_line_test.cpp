@@ -21,7 +21,11 @@ TEST(JoinLaunchCommandLine, IsReadBackBySplitCommandLine) {
       {{"C:\\Program Files\\app.exe", "u1|123"}, "\"C:\\Program Files\\app.exe\" u1|123"},
       {{"app", "my user|  +5|x"}, "app \"my user|  +5|x\""},
       {{"app", "u1|5 "}, "app \"u1|5 \""},
-      {{"app", "a\tb", "a\nb", "a\x01" "b"}, "app \"a\tb\" \"a\nb\" \"a\x01" "b\""},
+      {{"app", "a\tb", "a\nb",
+        "a\x01"
+        "b"},
+       "app \"a\tb\" \"a\nb\" \"a\x01"
+       "b\""},
       // Backslashes and characters above 127 are ordinary.
       {{"app", "a\\", "\\\\srv\\x", "\xE6\x8F\x90\xE9\x86\x92"},
        "app a\\ \\\\srv\\x \xE6\x8F\x90\xE9\x86\x92"},

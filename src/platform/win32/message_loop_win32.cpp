@@ -25,7 +25,6 @@ using win32::ToWindowHandle;
 using win32::Widen;
 
 constexpr wchar_t kTimerWindowClass[] = L"ChimewellLoopTimers";
-constexpr wchar_t kErrorCaption[] = L"Chimewell";
 
 struct WindowDestroyer {
   void operator()(HWND window) const { ::DestroyWindow(window); }
@@ -105,7 +104,7 @@ class Win32Timer final : public Timer {
   ~Win32Timer() override;
   void SetInterval(std::uint32_t milliseconds) override {
     state_.interval = milliseconds;
-    (void)0;
+    if (state_.enabled) Arm();
   }
   std::uint32_t Interval() const override { return state_.interval; }
   void SetEnabled(bool enabled) override;
@@ -260,8 +259,8 @@ std::unique_ptr<Window> Win32MessageLoop::CreateHiddenWindow(const std::string& 
   const std::wstring wide_class = Widen(class_name);
   EnsureClass(wide_class, HiddenWindowProc);
   auto state = std::make_unique<WindowState>(WindowState{this, &handler});
-  UniqueWindow window(::CreateWindowExW(0, wide_class.c_str(), Widen(title).c_str(), WS_POPUP, 0,
-                                        0, 0, 0, nullptr, nullptr, ThisModule(), state.get()));
+  UniqueWindow window(::CreateWindowExW(0, wide_class.c_str(), Widen(title).c_str(), WS_POPUP, 0, 0,
+                                        0, 0, nullptr, nullptr, ThisModule(), state.get()));
   if (!window) ThrowLastError("Can not create a window of class " + class_name);
   return std::make_unique<Win32Window>(std::move(window), std::move(state));
 }
@@ -315,7 +314,6 @@ void Win32MessageLoop::Report(const std::string& text) noexcept {
       return;
     }
     OutputDebugText(text);
-    ::MessageBoxW(nullptr, Widen(text).c_str(), kErrorCaption, MB_OK | MB_ICONERROR);
   } catch (...) {
     // A reporter that fails has no one left to report to.
   }

@@ -18,7 +18,8 @@ std::string ExecutablePath() {
   // Long paths do not fit MAX_PATH; grow until the answer is not cut short.
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
     if (length < buffer.size()) {
       buffer.resize(length);
@@ -35,8 +36,8 @@ std::string GetEnvironmentVariable(const std::string& name) {
   for (;;) {
     // The answer is the length without the NUL when it fits, the size needed
     // with the NUL when it does not, 0 when the variable is unset or empty.
-    const DWORD length =
-        ::GetEnvironmentVariableW(wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    const DWORD length = ::GetEnvironmentVariableW(wide_name.c_str(), value.data(),
+                                                   static_cast<DWORD>(value.size()));
     if (length < value.size()) {
       value.resize(length);
       return win32::Narrow(value);

@@ -23,7 +23,8 @@ void StartDetachedThread(std::function<void()> work) {
   auto owned = std::make_unique<std::function<void()>>(std::move(work));
   const HANDLE thread = ::CreateThread(nullptr, 0, RunWork, owned.get(), 0, nullptr);
   if (thread == nullptr) {
-    throw std::runtime_error("Can not start thread: " + SystemErrorText(static_cast<int>(::GetLastError())));
+    throw std::runtime_error("Can not start thread: " +
+                             SystemErrorText(static_cast<int>(::GetLastError())));
   }
   owned.release();  // the thread owns it now
   // Nobody waits for the thread: closing the handle at once lets the system

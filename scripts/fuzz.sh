@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs each fuzz target of the "fuzz" preset for a bounded time.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
+#
+# SECONDS: run time of each target (default 60, or $CHIMEWELL_FUZZ_SECONDS).
+# TARGET: json, command (default: both). Build first:
+#   cmake --preset fuzz && cmake --build --preset fuzz
+#
+# Each target starts from the seed corpus in fuzz/corpus/<target>/ (read only)
+# plus what earlier runs on this machine found (build/fuzz/corpus/<target>/).
+# A crash, a sanitizer report, a broken property, a leak, an input slower than
+# 10 s or more than 2 GB of memory fails the run; the input that did it is
+# kept in build/fuzz/artifacts/ and can be replayed with
+#   build/fuzz/fuzz/<target>_fuzzer build/fuzz/artifacts/<file>
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build/fuzz
+SECONDS_EACH=${1:-${CHIMEWELL_FUZZ_SECONDS:-60}}
+shift || true
+TARGETS=("$@")
+((${#TARGETS[@]})) || TARGETS=(json command)
+
+mkdir -p "$BUILD/artifacts"
+for target in "${TARGETS[@]}"; do
+  binary=$BUILD/fuzz/${target}_fuzzer
+  [[ -x $binary ]] || { echo "fuzz: $binary is not built (cmake --build --preset fuzz)" >&2; exit 2; }
+  work=$BUILD/corpus/$target
+  mkdir -p "$work"
+  log=$BUILD/$target.log
+  echo "fuzz: $target for ${SECONDS_EACH} s"
+  # -close_fd_mask=2: the service's trace goes to standard error and would
+  # drown the fuzzer's own report, which libFuzzer keeps on a copy of it.
+  status=0
+  "$binary" "$work" "$ROOT/fuzz/corpus/$target" \
+    -max_total_time="$SECONDS_EACH" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+    -dict="$ROOT/fuzz/command.dict" -close_fd_mask=2 -print_final_stats=1 \
+    -artifact_prefix="$BUILD/artifacts/$target-" >"$log" 2>&1 || status=$?
+  if ((status != 0)); then
+    tail -n 60 "$log"
+    echo "fuzz: $target FAILED (exit code $status); inputs kept in $BUILD/artifacts/" >&2
+    exit 1
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1)
+  echo "fuzz: $target passed: ${runs:-?} executions (${speed:-?}/s), ${coverage:-cov: ?}, corpus $(ls "$work" | wc -l) inputs"
+done
