@@ -2,6 +2,8 @@
 // service object with its window and loop, a real store made from the
 // template, and a calendar view window on a thread of its own.
 #include <atomic>
+#include <functional>
+#include <utility>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
@@ -29,11 +31,16 @@ class FixedClock : public platform::Clock {
 };
 
 // Counts the refresh notifications it receives.
+// Counts the refresh notifications it receives, and runs `on_notify` (set by
+// a test before it sends a command) inside the handler, as a calendar that
+// answers a notification with a command of its own would.
 class ViewWindow : public platform::WindowHandler {
  public:
   std::atomic<int> notifications{0};
+  std::function<void()> on_notify;
   std::intptr_t OnCopyData(std::uint64_t, std::string_view) override {
     ++notifications;
+    if (on_notify) std::exchange(on_notify, nullptr)();
     return 0;
   }
 };
@@ -59,6 +66,7 @@ class ProtocolTest : public ::testing::Test {
       ViewWindow handler;
       auto window = loop->CreateHiddenWindow("ViewWnd", "view", handler);
       view_handler_ = &handler;
+      view_loop_ = loop.get();
       view_handle_.set_value(window->Handle());
       loop->Run();
       view_handler_ = nullptr;
@@ -119,6 +127,7 @@ class ProtocolTest : public ::testing::Test {
   static inline std::promise<platform::WindowHandle> view_handle_;
   static inline platform::WindowHandle view_handle_value_ = 0;
   static inline ViewWindow* view_handler_ = nullptr;
+  static inline platform::MessageLoop* view_loop_ = nullptr;
   static inline platform::MessageLoop* loop_ = nullptr;
   static inline TfrmChimewell* form_ = nullptr;
   static inline FixedClock clock_;
@@ -246,6 +255,28 @@ TEST_F(ProtocolTest, AnAlertListingAnItemWithAZeroCharacterRecordsEveryItem) {
   connection.Close();
   EXPECT_EQ(rows, (std::vector<std::string>{"A|6931|-", "A|6932|1706666400", "B|6931|77",
                                             "C|610062|1706666400"}));
+}
+
+// The calendar may send a command while the service waits for it to take a
+// notification: that command is carried out to its end inside the wait.
+TEST_F(ProtocolTest, ACommandSentDuringTheNotificationIsHandledInsideTheWait) {
+  const std::string clear = R"({"method":"Reminder.Clear","data":{"CalendarID":"B"}})";
+  const std::string remove = R"({"method":"Reminder.Delete","data":{"CalendarID":"A","ItemID":"i1"}})";
+  std::intptr_t nested_result = 0;
+  view_handler_->on_notify = [&] {
+    nested_result = view_loop_->SendCopyData(form_->Handle(), 10, clear).result;
+  };
+  TraceCapture trace;
+  EXPECT_EQ(form_->ProcessQueryCommand(remove), -1);
+  EXPECT_EQ(nested_result, -1);
+  Texts expected = {"ProcessQueryCommand : " + remove, "Delete CalendarID:A,ItemID:i1 over."};
+  Texts rebuild = EmptyRebuild(Today());
+  expected.insert(expected.end(), rebuild.begin(), rebuild.end() - 1);
+  expected.insert(expected.end(), {"RECV WMCopyData", "REMINDER COMMAND :10",
+                                   "ProcessQueryCommand : " + clear,
+                                   "REMINDER COMMAND :10 RESULT : -1", "NotifyCalendar over."});
+  EXPECT_EQ(trace.Texts(), expected);
+  EXPECT_EQ(Rows(), std::vector<std::string>{"A|i2|1|1|2000|5|0|-"});
 }
 
 // The window takes messages before start-up has prepared the store: such a

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -288,22 +289,30 @@ void StoreFloor::RunUnit(const std::string& sql, const std::vector<Binding>& bin
   Exec(db.get(), "COMMIT TRANSACTION t_1");
 }
 
-TodayCounts StoreFloor::Rebuild() const {
+TodayCounts StoreFloor::Rebuild() const { return Build(false); }
+
+TodayCounts StoreFloor::RebuildInTwoUnits() const { return Build(true); }
+
+TodayCounts StoreFloor::Build(bool two_units) const {
   using chimewell::today::TodayDaysMatterSql;
   using chimewell::today::TodayReminderSql;
   TodayCounts counts;
   std::string reminders, days_matter;
   {
-    const Database db = OpenLikeTheService(db_path_);
+    std::optional<Database> db(OpenLikeTheService(db_path_));
     // The timed statement: three computed columns, then those of Reminders.
-    counts.reminders = BuildDocument(db.get(), TodayReminderSql(), 3, reminders, [](sqlite3_stmt* row, std::string& out) {
+    counts.reminders = BuildDocument(db->get(), TodayReminderSql(), 3, reminders, [](sqlite3_stmt* row, std::string& out) {
       // FinalNotifyTime (column 1) and FinalNotifyTimeStr (column 2).
       out += ",\"RemindTime\":";
       out += std::to_string(sqlite3_column_int64(row, 1));
       out += ",\"RemindTimeStr\":";
       AppendJsonString(out, sqlite3_column_text(row, 2), sqlite3_column_bytes(row, 2));
     });
-    counts.days_matter = BuildDocument(db.get(), TodayDaysMatterSql(), 0, days_matter, [](sqlite3_stmt*, std::string&) {});
+    if (two_units) {
+      db.reset();
+      db.emplace(OpenLikeTheService(db_path_));
+    }
+    counts.days_matter = BuildDocument(db->get(), TodayDaysMatterSql(), 0, days_matter, [](sqlite3_stmt*, std::string&) {});
   }
   WriteOrDelete(ReminderFile(), reminders, counts.reminders);
   WriteOrDelete(DaysMatterFile(), days_matter, counts.days_matter);

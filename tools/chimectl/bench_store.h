@@ -68,11 +68,16 @@ class StoreFloor {
   // then each data file written to name + "~" and moved over the name (or
   // deleted when no row is due).
   TodayCounts Rebuild() const;
+  // The same with each statement in a unit of work of its own (open, the
+  // statement, close), as the service's rebuild is made: the difference to
+  // Rebuild() is what the second unit of work costs.
+  TodayCounts RebuildInTwoUnits() const;
 
   std::string ReminderFile() const { return today_dir_ + "reminder.json"; }
   std::string DaysMatterFile() const { return today_dir_ + "daysmatter.json"; }
 
  private:
+  TodayCounts Build(bool two_units) const;
   std::string db_path_;
   std::string today_dir_;
 };

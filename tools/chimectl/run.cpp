@@ -90,6 +90,12 @@ class Session {
   }
 
   void SendNext() {
+    // A service that ends mid-session (closed by someone else, or crashed)
+    // ends the session too, even during a pause.
+    if (auto code = service_.WaitForExit(std::chrono::milliseconds(0))) {
+      PrintLine("service exited with code " + std::to_string(*code));
+      return Finish(*code);
+    }
     if (Clock::now() < paused_until_) return;
     if (next_ == lines_.size()) {
       PrintLine("close");

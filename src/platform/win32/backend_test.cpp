@@ -3,7 +3,8 @@
 // launching with arguments and environment, the code page's edge cases. The
 // cross build has no test framework, so this is a plain program with a small
 // check helper; the native wine_e2e_test runs it under Wine (code page 1252)
-// and passes when it exits 0.
+// and passes when it exits 0. `<exe> hold PATH` is a helper of the harness
+// instead: see RunHolding.
 #include "platform/win32/windows_api.h"
 
 #include <chrono>
@@ -12,6 +13,8 @@
 #include <ctime>
 #include <functional>
 #include <future>
+#include <iostream>
+#include <optional>
 #include <source_location>
 #include <stdexcept>
 #include <string>
@@ -25,6 +28,7 @@
 #include "platform/message_loop.h"
 #include "platform/process.h"
 #include "platform/thread.h"
+#include "platform/win32/wide.h"
 #include "platform/win32/window_handle.h"
 
 namespace chimewell::platform {
@@ -284,6 +288,42 @@ int RunChild(const Strings& arguments) {
   return 0;
 }
 
+// `<exe> hold PATH`: sends each line of standard input as a reminder command
+// (copy-data code 10, ANSI, as the calendar sends it) to the service window
+// while PATH is open the way a reader that does not expect renames opens it
+// (no FILE_SHARE_DELETE), so that replacing PATH fails meanwhile. The texts
+// come on standard input because a command line can not carry a double quote.
+// Prints each result; exits 0 when every command was delivered.
+int RunHolding(const std::string& path) {
+  HANDLE file = ::CreateFileW(win32::Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::printf("hold: can not open %s: %lu\n", path.c_str(), ::GetLastError());
+    return 2;
+  }
+  int code = 0;
+  auto loop = CreateMessageLoop();
+  std::optional<WindowHandle> service;
+  for (int tries = 0; !service && tries < 400; ++tries) {
+    service = FindWindowByClass("ChimewellWnd");
+    if (!service) ::Sleep(50);
+  }
+  if (!service) {
+    std::printf("hold: no service window\n");
+    code = 3;
+  }
+  for (std::string line; service && std::getline(std::cin, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const SendResult sent = loop->SendCopyData(*service, 10, Utf8ToAnsi(line));
+    if (!sent.delivered) code = 4;
+    std::printf("%s\n", sent.delivered ? std::to_string(sent.result).c_str() : "not delivered");
+  }
+  ::CloseHandle(file);
+  return code;
+}
+
 void LaunchedProcessesGetArgumentsAndEnvironment(Checks& check) {
   const std::string self = ExecutablePath();
   check.That(self.size() > 23 && self.substr(self.size() - 23) == "\\win32_backend_test.exe",
@@ -348,6 +388,7 @@ int main(int argc, char** argv) {
   RecordArguments(argc, argv);
   const auto arguments = CommandLineArguments();
   if (arguments.size() > 2 && arguments[1] == "child") return RunChild(arguments);
+  if (arguments.size() == 3 && arguments[1] == "hold") return RunHolding(arguments[2]);
 
   const std::pair<const char*, void (*)(Checks&)> tests[] = {
       {"TimersRepeatAndStopWhenDisabled", TimersRepeatAndStopWhenDisabled},
