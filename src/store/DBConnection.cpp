@@ -20,18 +20,15 @@ constexpr const char* kOpenPragmas[] = {
     "PRAGMA foreign_keys = On",
 };
 
-
 }  // namespace
 
-std::string TrimTrailingControls(std::string text) {
-  std::size_t end = text.size();
-  while (end > 0 && static_cast<unsigned char>(text[end - 1]) < 33) --end;
-  text.resize(end);
+std::string_view TrimTrailingControls(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.back()) < 33) text.remove_suffix(1);
   return text;
 }
 
 std::string PrepareBoundText(std::string_view text) {
-  return TrimTrailingControls(platform::AnsiToUtf8(platform::Utf8ToAnsi(text)));
+  return std::string(TrimTrailingControls(platform::AnsiToUtf8(platform::Utf8ToAnsi(text))));
 }
 
 TDBConnection::TDBConnection(std::string path) : path_(std::move(path)) {}
@@ -175,11 +172,7 @@ std::string TDBQuery::AsString(std::size_t row, std::size_t field) const {
 
 std::string_view TDBQuery::AsStringView(std::size_t row, std::size_t field, std::string& scratch) const {
   const DBValue& value = Value(row, field);
-  if (const auto* text = std::get_if<std::string>(&value)) {
-    std::string_view view(*text);
-    while (!view.empty() && static_cast<unsigned char>(view.back()) < 33) view.remove_suffix(1);
-    return view;
-  }
+  if (const auto* text = std::get_if<std::string>(&value)) return TrimTrailingControls(*text);
   if (const auto* integer = std::get_if<std::int64_t>(&value)) {
     scratch = std::to_string(*integer);
   } else if (const auto* real = std::get_if<double>(&value)) {

@@ -26,7 +26,7 @@ class DBError : public std::runtime_error {
 // Bound text and read text lose trailing characters below 33 (blanks and
 // control characters); bound text also makes the round trip through the ANSI
 // code page first.
-std::string TrimTrailingControls(std::string text);
+std::string_view TrimTrailingControls(std::string_view text);
 std::string PrepareBoundText(std::string_view text);
 
 // The store connection: one per process, opened for each unit of work and
