@@ -5,10 +5,11 @@
 #                                  or one step of windows: locale, sqlite, wineprefix
 #
 #   native      compilers, CMake, Ninja, GoogleTest, SQLite, sanitizer runtimes,
-#               setpriv, tclsh, faketime, xz; for scripts/bench.sh Google
-#               Benchmark, gnuplot and valgrind
+#               setpriv, tclsh, faketime, xz, the test locales (below); for
+#               scripts/bench.sh Google Benchmark, gnuplot and valgrind
 #   windows     native + the mingw-w64 cross toolchain and Wine, then
-#               locale (zh_CN.UTF-8, for the code-page tests under Wine),
+#               locale (zh_CN.UTF-8 for the code-page tests under Wine,
+#               fi_FI.UTF-8 for the trace's time separator),
 #               sqlite (SQLite built for Windows into .deps/sqlite-mingw) and
 #               wineprefix (the test Wine prefix in .deps/wineprefix)
 #
@@ -28,13 +29,14 @@ NATIVE_PACKAGES=(
   libgtest-dev googletest
   libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
-  util-linux tcl faketime libfaketime xz-utils
+  util-linux tcl faketime libfaketime xz-utils locales
   libbenchmark-dev gnuplot-nox valgrind
 )
 WINDOWS_PACKAGES=(mingw-w64 wine wine64 locales)
-# Wine takes a program's ANSI code page from LC_ALL; the Wine tests run some
-# programs under code page 936, which needs this locale on the Linux side.
-WINE_TEST_LOCALE=zh_CN.UTF-8
+# Locales the tests run under: Wine takes a program's ANSI code page from
+# LC_ALL, and the Wine tests run some programs under code page 936; the trace
+# tests need a locale whose time separator is not ":" (Finnish: "12.30.00").
+TEST_LOCALES=(zh_CN.UTF-8 fi_FI.UTF-8)
 
 MINGW_CC=x86_64-w64-mingw32-gcc-posix
 MINGW_AR=x86_64-w64-mingw32-ar
@@ -206,18 +208,20 @@ setup_sqlite() {
   log "SQLite $version for Windows built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
 }
 
-# --- Locale for the code-page tests -------------------------------------------
+# --- Locales for the tests ----------------------------------------------------
 
 setup_locale() {
-  # locale -a spells the charset in lower case without the dash.
-  if locale -a 2>/dev/null | grep -qx "${WINE_TEST_LOCALE%%.*}.utf8"; then
-    log "locale $WINE_TEST_LOCALE already there"
-    return 0
-  fi
-  need_root "generating the locale $WINE_TEST_LOCALE"
-  localedef -i "${WINE_TEST_LOCALE%%.*}" -f UTF-8 "$WINE_TEST_LOCALE" ||
-    die "generating the locale $WINE_TEST_LOCALE failed"
-  log "generated the locale $WINE_TEST_LOCALE"
+  local wanted
+  for wanted in "${TEST_LOCALES[@]}"; do
+    # locale -a spells the charset in lower case without the dash.
+    if locale -a 2>/dev/null | grep -qx "${wanted%%.*}.utf8"; then
+      log "locale $wanted already there"
+      continue
+    fi
+    need_root "generating the locale $wanted"
+    localedef -i "${wanted%%.*}" -f UTF-8 "$wanted" || die "generating the locale $wanted failed"
+    log "generated the locale $wanted"
+  done
 }
 
 # --- Wine prefix --------------------------------------------------------------
@@ -241,7 +245,10 @@ for part in "${PARTS[@]}"; do
       setup_sqlite
       setup_wineprefix
       ;;
-    native) install_packages "${NATIVE_PACKAGES[@]}" ;;
+    native)
+      install_packages "${NATIVE_PACKAGES[@]}"
+      setup_locale
+      ;;
     locale) setup_locale ;;
     sqlite) setup_sqlite ;;
     wineprefix) setup_wineprefix ;;

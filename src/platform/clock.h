@@ -28,4 +28,11 @@ class Clock {
 // The machine's local clock (GetLocalTime; localtime_r on POSIX).
 const Clock& SystemClock();
 
+// Seconds east of UTC of the machine's local time at the given instant, under
+// the zone rules in force then. It is the C library's localtime, the same
+// conversion SQLite's 'localtime' modifier makes, so an instant worked out
+// with it reads back through SQLite as the wall-clock time it was made from.
+// Throws std::runtime_error when the instant cannot be converted.
+std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds);
+
 }  // namespace chimewell::platform

@@ -146,6 +146,7 @@ bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, cons
   {
     CloseOnExit close(connection);
     connection.Open();
+    RegisterTodaySqlFunctions(connection.Handle());
     store::TDBQuery query(connection, file.sql());
     store::WriteDumpFile(folders.user_cache_dir + file.dump_name, file.sql(), file.operation);
     const std::string target = folders.today_dir + file.file_name;

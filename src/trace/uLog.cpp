@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/debug_output.h"
+#include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/utf.h"
 
@@ -22,9 +23,11 @@ class ProcessEnvironment final : public TraceEnvironment {
   std::uint32_t ProcessId() const override { return process_id_; }
   std::uint32_t ThreadId() const override { return platform::CurrentThreadId(); }
   void Output(std::string_view piece) const override { platform::OutputDebugText(piece); }
+  std::string TimeSeparator() const override { return time_separator_; }
 
  private:
   const std::uint32_t process_id_ = platform::CurrentProcessId();
+  const std::string time_separator_ = platform::LocaleTimeSeparator();
 };
 
 bool EqualsFalseIgnoringAsciiCase(std::string_view value) {
@@ -47,11 +50,11 @@ void AppendZeroPadded(std::string& out, int value, int digits) {
   out += number;
 }
 
-// "YYYY-MM-DD HH:mm:ss:zzz"; ':' stands for the time separator, which is ':'
-// before the milliseconds too.
-std::string FormatTimestamp(const platform::LocalDateTime& when) {
+// "YYYY-MM-DD HH:mm:ss:zzz"; each ':' is the time separator, the one before
+// the milliseconds too.
+std::string FormatTimestamp(const platform::LocalDateTime& when, std::string_view separator) {
   std::string out;
-  out.reserve(23);
+  out.reserve(20 + 3 * separator.size());
   AppendZeroPadded(out, when.year, 4);
   out.push_back('-');
   AppendZeroPadded(out, when.month, 2);
@@ -59,11 +62,11 @@ std::string FormatTimestamp(const platform::LocalDateTime& when) {
   AppendZeroPadded(out, when.day, 2);
   out.push_back(' ');
   AppendZeroPadded(out, when.hour, 2);
-  out.push_back(':');
+  out += separator;
   AppendZeroPadded(out, when.minute, 2);
-  out.push_back(':');
+  out += separator;
   AppendZeroPadded(out, when.second, 2);
-  out.push_back(':');
+  out += separator;
   AppendZeroPadded(out, when.millisecond, 3);
   return out;
 }
@@ -80,9 +83,10 @@ bool TraceSwitchedOn(std::string_view debug_switch) {
 }
 
 std::string FormatLogLine(const platform::LocalDateTime& when, std::uint32_t process_id, std::uint32_t thread_id,
-                          std::string_view text) {
+                          std::string_view text, std::string_view time_separator) {
   constexpr std::string_view kModuleName;  // the process has a single module
-  return Format("%30s %6d %6d %20s %s", FormatTimestamp(when), process_id, thread_id, kModuleName, text);
+  return Format("%30s %6d %6d %20s %s", FormatTimestamp(when, time_separator), process_id, thread_id,
+                kModuleName, text);
 }
 
 namespace {
@@ -129,7 +133,7 @@ void WriteLog(const TraceEnvironment& env, std::string_view text) {
 }
 
 void detail::HandOverLine(const TraceEnvironment& env, std::string_view text) {
-  const std::string line = FormatLogLine(env.LocalNow(), env.ProcessId(), env.ThreadId(), text);
+  const std::string line = FormatLogLine(env.LocalNow(), env.ProcessId(), env.ThreadId(), text, env.TimeSeparator());
   if (platform::Utf16Length(line) <= kPieceUnits) {
     env.Output(line);
     return;

@@ -26,10 +26,14 @@ class TraceEnvironment {
   virtual std::uint32_t ProcessId() const = 0;   // recorded once at start
   virtual std::uint32_t ThreadId() const = 0;    // of the caller, each call
   virtual void Output(std::string_view piece) const = 0;  // one hand-over
+  // The locale's time separator, which stands for each ':' of the timestamp;
+  // ':' unless an environment says otherwise, as in the C locale.
+  virtual std::string TimeSeparator() const { return ":"; }
 };
 
 // The real process: isDebug from the environment, the system clock, the debug
-// output channel.
+// output channel, and the user's time separator read once (a locale setting
+// changed while the service runs shows from its next start).
 const TraceEnvironment& ProcessTraceEnvironment();
 
 // True when isDebug turns the trace on: anything but "", "0" or "false" in any
@@ -37,9 +41,11 @@ const TraceEnvironment& ProcessTraceEnvironment();
 bool TraceSwitchedOn(std::string_view debug_switch);
 
 // "%30s %6d %6d %20s %s" of timestamp "YYYY-MM-DD HH:mm:ss:zzz", process id,
-// thread id, an empty module name and the text.
+// thread id, an empty module name and the text. Each ':' of the timestamp is
+// written as `time_separator`.
 std::string FormatLogLine(const platform::LocalDateTime& when, std::uint32_t process_id,
-                          std::uint32_t thread_id, std::string_view text);
+                          std::uint32_t thread_id, std::string_view text,
+                          std::string_view time_separator = ":");
 
 // The line split into hand-overs of 220 UTF-16 code units each, the last one
 // the rest. A surrogate pair that straddles a boundary is split into its two

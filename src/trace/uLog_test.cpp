@@ -13,6 +13,7 @@
 
 #include "platform/process.h"
 #include "platform/utf.h"
+#include "test_support/scoped_environment.h"
 
 namespace chimewell::trace {
 namespace {
@@ -24,6 +25,7 @@ class FakeEnvironment final : public TraceEnvironment {
   platform::LocalDateTime now{2026, 3, 5, 9, 4, 7, 8};
   std::uint32_t process_id = 123;
   std::uint32_t thread_id = 45;
+  std::string time_separator = ":";
 
   mutable std::vector<std::string> pieces;
   mutable int switch_reads = 0;
@@ -45,6 +47,7 @@ class FakeEnvironment final : public TraceEnvironment {
     ++other_reads;
     return thread_id;
   }
+  std::string TimeSeparator() const override { return time_separator; }
   void Output(std::string_view piece) const override {
     if (failing_outputs_left_ > 0) {
       --failing_outputs_left_;
@@ -138,6 +141,19 @@ TEST(FormatLogLine, LaysOutTimestampIdsModuleAndText) {
   for (const Case& c : cases) {
     EXPECT_EQ(FormatLogLine(c.when, c.process_id, c.thread_id, c.text), c.expected);
   }
+}
+
+// Every ':' of the timestamp is the locale's time separator, the one before
+// the milliseconds too; a longer one widens the timestamp.
+TEST(FormatLogLine, WritesTheLocalesTimeSeparator) {
+  FakeEnvironment env;
+  env.time_separator = ".";
+  WriteLog(env, "x");
+  env.time_separator = " h ";
+  WriteLog(env, "y");
+  EXPECT_EQ(env.pieces, (std::vector<std::string>{
+                            "       2026-03-05 09.04.07.008    123     45                      x",
+                            " 2026-03-05 09 h 04 h 07 h 008    123     45                      y"}));
 }
 
 TEST(WriteLog, HandsOverTheLineOfTheCallingThread) {
@@ -358,37 +374,12 @@ TEST(Format, RefusesBadDirectivesAndArguments) {
 // ---- the real process -----------------------------------------------------
 
 #ifndef _WIN32
-// Sets isDebug for one test and puts the previous value back.
-class ScopedDebugSwitch {
- public:
-  explicit ScopedDebugSwitch(const char* value) {
-    if (const char* old = std::getenv("isDebug")) previous_ = old;
-    if (value) {
-      ::setenv("isDebug", value, 1);
-    } else {
-      ::unsetenv("isDebug");
-    }
-  }
-  ~ScopedDebugSwitch() {
-    if (previous_) {
-      ::setenv("isDebug", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("isDebug");
-    }
-  }
-  ScopedDebugSwitch(const ScopedDebugSwitch&) = delete;
-  ScopedDebugSwitch& operator=(const ScopedDebugSwitch&) = delete;
-
- private:
-  std::optional<std::string> previous_;
-};
-
 TEST(ProcessTrace, WritesToStandardErrorWhileIsDebugIsOn) {
   const TraceEnvironment& process = ProcessTraceEnvironment();
   EXPECT_EQ(process.ProcessId(), platform::CurrentProcessId());
   EXPECT_EQ(process.ThreadId(), platform::CurrentThreadId());
   {
-    ScopedDebugSwitch on("Yes");
+    const testing_support::ScopedEnvironmentVariable on("isDebug", "Yes");
     EXPECT_EQ(process.DebugSwitch(), "Yes");
     testing::internal::CaptureStderr();
     WriteLog("hello");
@@ -399,7 +390,7 @@ TEST(ProcessTrace, WritesToStandardErrorWhileIsDebugIsOn) {
     EXPECT_NE(written.find(ids + std::string(20, ' ') + " n=7\n"), std::string::npos) << written;
   }
   {
-    ScopedDebugSwitch off(nullptr);
+    const testing_support::ScopedEnvironmentVariable off("isDebug", std::nullopt);
     EXPECT_EQ(process.DebugSwitch(), "");
     testing::internal::CaptureStderr();
     WriteLog("hello");

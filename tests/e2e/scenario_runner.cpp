@@ -49,6 +49,17 @@ std::optional<TraceLine> ParseTraceLine(const std::string& line) {
   return TraceLine{line, static_cast<std::uint32_t>(std::stoul(match[1].str())), match[2].str()};
 }
 
+int CountTimestamps(const std::string& records, char separator) {
+  const std::string s = separator == '.' ? "\\." : std::string(1, separator);
+  const std::regex timestamp("^ {7}\\d{4}-\\d\\d-\\d\\d \\d\\d" + s + "\\d\\d" + s + "\\d\\d" + s +
+                             "\\d{3} ");
+  int count = 0;
+  for (const std::string& line : SplitLines(records)) {
+    if (std::regex_search(line, timestamp)) ++count;
+  }
+  return count;
+}
+
 void PlayScenario(Target& target, const Scenario& scenario) {
   std::vector<std::string> arguments = {"run"};
   arguments.insert(arguments.end(), scenario.run_options.begin(), scenario.run_options.end());

@@ -21,6 +21,10 @@ struct TraceLine {
 // Parses a trace line; nullopt when it does not have the trace layout.
 std::optional<TraceLine> ParseTraceLine(const std::string& line);
 
+// How many lines of `records` begin with a trace timestamp whose time
+// separator is `separator`.
+int CountTimestamps(const std::string& records, char separator);
+
 // What differs between the targets.
 class Target {
  public:

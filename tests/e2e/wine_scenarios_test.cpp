@@ -16,8 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include "earlier_today.h"
 #include "platform/win32/launch_command_line.h"
 #include "scenario_runner.h"
+#include "today/testing/due_today_table.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -62,10 +64,12 @@ class Wine {
   Wine(const Wine&) = delete;
   Wine& operator=(const Wine&) = delete;
 
-  // `wine PROGRAM ARGS...`, under the code page that `locale` gives Wine.
+  // `wine PROGRAM ARGS...`, under the code page that `locale` gives Wine;
+  // `extra` adds to (or removes from) the environment below.
   ProcessOutcome Run(const std::vector<std::string>& program_and_arguments,
                      const std::string& input = "", const std::string& locale = "C.UTF-8",
-                     std::chrono::seconds timeout = std::chrono::seconds(60)) const {
+                     std::chrono::seconds timeout = std::chrono::seconds(60),
+                     const Environment& extra = {}) const {
     std::vector<std::string> command = {WINE_PATH};
     command.insert(command.end(), program_and_arguments.begin(), program_and_arguments.end());
     Environment environment = {
@@ -83,6 +87,7 @@ class Wine {
         {"TZ", std::nullopt},
         {"isDebug", "1"},
     };
+    for (const auto& [name, value] : extra) environment[name] = value;
     return RunProcess(command, input, environment, timeout);
   }
 
@@ -289,6 +294,67 @@ TEST_F(WineTest, HeldTodayFileKeepsTheOldDocumentUntilReleased) {
   EXPECT_NE(std::find(error, end, "NotifyCalendar over."), end) << "the calendar was not told";
   // The clock change's rebuild moved the file in place.
   EXPECT_NE(std::find(end, texts.end(), WindowsPath(target) + " refreshd."), texts.end());
+}
+
+// The due-today table on the Windows build, where SQLite's local time comes
+// from the Windows zone rules: each zone is a Wine process started in it.
+TEST_F(WineTest, DueTodayTableInEachZone) {
+  ASSERT_TRUE(fs::exists(DUE_TODAY_TABLE_EXE)) << DUE_TODAY_TABLE_EXE << " is missing: build the windows preset";
+  const Wine wine;
+  for (const std::string& zone : testing_support::WineZones()) {
+    const ProcessOutcome table =
+        wine.Run({DUE_TODAY_TABLE_EXE, WindowsPath(WINDOWS_TEMPLATE_DB), WindowsPath(wine.Root()), zone}, "",
+                 "C.UTF-8", std::chrono::seconds(60), {{"TZ", zone}});
+    EXPECT_EQ(table.exit_code, 0) << zone << ":\n" << table.out << table.err;
+    EXPECT_NE(table.out.find("\ncases: "), std::string::npos) << zone << ":\n" << table.out;
+  }
+}
+
+// West of UTC a daily reminder earlier today used to be missing all day. The
+// C runtime would read the zone from TZ, which Wine copies from Unix in a form
+// it cannot parse; cmd removes it, and the Windows zone (New York's, taken
+// from the Unix TZ at start) stays.
+TEST_F(WineTest, DailyReminderEarlierTodayIsListedWestOfUtc) {
+  constexpr const char* kZone = "America/New_York";
+  const Wine wine;
+  const EarlierToday earlier = DailyEarlierToday(kZone, "ny1");
+  const ProcessOutcome run =
+      wine.Run({"cmd", "/c", "set", "TZ=&", WindowsPath(CHIMECTL_EXE), "run", "--exe", WindowsPath(CHIMEWELL_EXE),
+                "--user", "ny"},
+               earlier.session, "C.UTF-8", std::chrono::seconds(60), {{"TZ", kZone}});
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("timechange"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadWholeFile(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/ny/today/reminder.json"),
+            R"({"Calendar_ny":{"ID":"ny","Reminds":[)" + earlier.element + "]}}");
+}
+
+// The user's international settings give the trace's time separator. They
+// are the prefix's, shared by every test: set for this run only.
+TEST_F(WineTest, TraceTimestampTakesTheLocalesTimeSeparator) {
+  constexpr char kInternational[] = R"(HKCU\Control Panel\International)";
+  const Wine wine;
+  // The current values, from `reg query` lines "    NAME    REG_SZ    VALUE".
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"sTimeFormat", "sTime"}) {
+    const ProcessOutcome query = wine.Run({"reg", "query", kInternational, "/v", name});
+    std::smatch value;
+    ASSERT_TRUE(std::regex_search(query.out, value, std::regex(std::string(name) + R"( +REG_SZ +([^\r\n]*))")))
+        << query.out << query.err;
+    saved[name] = value[1].str();
+  }
+  const auto set = [&](const std::string& name, const std::string& value) {
+    const ProcessOutcome done = wine.Run({"reg", "add", kInternational, "/v", name, "/d", value, "/f"});
+    EXPECT_EQ(done.exit_code, 0) << done.out << done.err;
+  };
+  set("sTimeFormat", "HH.mm.ss");
+  set("sTime", ".");
+  const ProcessOutcome run =
+      wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "fi"}, "!sleep 300\n");
+  for (const auto& [name, value] : saved) set(name, value);
+
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(CountTimestamps(run.err, ':'), 0) << run.err;
+  EXPECT_GE(CountTimestamps(run.err, '.'), 3) << run.err;
 }
 
 std::vector<Scenario> WindowsScenarios() {

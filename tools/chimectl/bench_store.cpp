@@ -300,6 +300,7 @@ TodayCounts StoreFloor::Build(bool two_units) const {
   std::string reminders, days_matter;
   {
     std::optional<Database> db(OpenLikeTheService(db_path_));
+    chimewell::today::RegisterTodaySqlFunctions(db->get());
     // The timed statement: three computed columns, then those of Reminders.
     counts.reminders = BuildDocument(db->get(), TodayReminderSql(), 3, reminders, [](sqlite3_stmt* row, std::string& out) {
       // FinalNotifyTime (column 1) and FinalNotifyTimeStr (column 2).

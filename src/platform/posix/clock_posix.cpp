@@ -1,4 +1,6 @@
 #include <ctime>
+#include <stdexcept>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -23,6 +25,15 @@ class PosixClock final : public Clock {
 const Clock& SystemClock() {
   static const PosixClock clock;
   return clock;
+}
+
+std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds) {
+  const auto instant = static_cast<std::time_t>(unix_seconds);
+  std::tm local{};
+  if (::localtime_r(&instant, &local) == nullptr) {
+    throw std::runtime_error("no local time for " + std::to_string(unix_seconds));
+  }
+  return local.tm_gmtoff;
 }
 
 }  // namespace chimewell::platform

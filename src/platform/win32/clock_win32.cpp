@@ -1,5 +1,10 @@
 #include "platform/win32/windows_api.h"
 
+#include <chrono>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+
 #include "platform/clock.h"
 
 namespace chimewell::platform {
@@ -30,6 +35,21 @@ class Win32Clock final : public Clock {
 const Clock& SystemClock() {
   static const Win32Clock clock;
   return clock;
+}
+
+std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds) {
+  // The C runtime's localtime, not the Win32 zone functions: SQLite's
+  // 'localtime' goes through it, and the two must agree on every instant.
+  const __time64_t instant = unix_seconds;
+  std::tm local{};
+  if (::_localtime64_s(&local, &instant) != 0) {
+    throw std::runtime_error("no local time for " + std::to_string(unix_seconds));
+  }
+  using namespace std::chrono;
+  const sys_days date{year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday};
+  const std::int64_t wall = date.time_since_epoch().count() * std::int64_t{86400} + local.tm_hour * 3600 +
+                            local.tm_min * 60 + local.tm_sec;
+  return wall - unix_seconds;
 }
 
 }  // namespace chimewell::platform

@@ -14,6 +14,26 @@ std::string LocaleDecimalSeparator() {
   return win32::Narrow(std::wstring_view(separator, static_cast<std::size_t>(length - 1)));
 }
 
+namespace {
+
+// The user default locale's setting, or "" when it cannot be read.
+std::string UserLocaleInfo(LCTYPE type) {
+  wchar_t value[96] = {};
+  const int length = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, value,
+                                       static_cast<int>(sizeof value / sizeof value[0]));
+  if (length <= 1) return "";
+  return win32::Narrow(std::wstring_view(value, static_cast<std::size_t>(length - 1)));
+}
+
+}  // namespace
+
+std::string LocaleTimeSeparator() {
+  // The time format is what the user sees; LOCALE_STIME is its older twin.
+  std::string separator = TimeSeparatorOfWindowsFormat(UserLocaleInfo(LOCALE_STIMEFORMAT));
+  if (separator.empty()) separator = UserLocaleInfo(LOCALE_STIME);
+  return separator.empty() ? ":" : separator;
+}
+
 }  // namespace chimewell::platform
 
 namespace chimewell::platform {

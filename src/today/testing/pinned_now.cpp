@@ -1,7 +1,5 @@
 #include "today/testing/pinned_now.h"
 
-#include <cstdlib>
-#include <ctime>
 #include <stdexcept>
 
 namespace chimewell::testing_support {
@@ -68,21 +66,6 @@ int PinnedNowVfs::CurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* julian_ms) {
 int PinnedNowVfs::CurrentTime(sqlite3_vfs* vfs, double* julian_days) {
   *julian_days = static_cast<double>(kUnixEpochJulianMs + Self(vfs).now_ms_) / 86400000.0;
   return SQLITE_OK;
-}
-
-ScopedTimeZone::ScopedTimeZone(const std::string& zone) {
-  if (const char* old = std::getenv("TZ")) previous_ = old;
-  ::setenv("TZ", zone.c_str(), 1);
-  ::tzset();
-}
-
-ScopedTimeZone::~ScopedTimeZone() {
-  if (previous_) {
-    ::setenv("TZ", previous_->c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
-  ::tzset();
 }
 
 }  // namespace chimewell::testing_support

@@ -1,10 +1,9 @@
-// Test helpers that fix what SQLite takes for 'now' and for local time, so
-// that statements reading the clock can be run against chosen instants and
-// time zones. POSIX only (TZ and tzset).
+// A test helper that fixes what SQLite takes for 'now', so that statements
+// reading the clock can be run against chosen instants. Builds for both
+// targets.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include <sqlite3.h>
@@ -39,19 +38,6 @@ class PinnedNowVfs {
   std::string name_;
   sqlite3_vfs vfs_{};
   std::int64_t now_ms_;
-};
-
-// Sets TZ for the object's lifetime (tzset() applied, since localtime_r does
-// not re-read TZ), then restores the previous value or its absence.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const std::string& zone);
-  ~ScopedTimeZone();
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  std::optional<std::string> previous_;
 };
 
 }  // namespace chimewell::testing_support
