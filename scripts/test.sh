@@ -6,8 +6,9 @@
 #
 # STEP: setup, native, sanitize, fuzz, windows (default: all of them, in that order).
 # Each of native, sanitize and windows builds its CMake preset, then runs its
-# tests. A target whose preset is not in CMakePresets.json yet is reported and
-# skipped. fuzz builds the fuzz targets (preset fuzz) and runs each for a
+# tests. A target that can not be tested (its preset is missing, or a program
+# it should run was not built) fails the run: green means every target ran.
+# fuzz builds the fuzz targets (preset fuzz) and runs each for a
 # bounded time (scripts/fuzz.sh); a crash fails the run.
 #
 # Environment: CHIMEWELL_JOBS (build jobs, default 2), CHIMEWELL_FUZZ_SECONDS
@@ -49,19 +50,36 @@ on_exit() {
 }
 trap on_exit EXIT
 
-# has_preset KIND NAME: whether CMakePresets.json has a KIND (configure, build,
-# test) preset called NAME.
-has_preset() {
-  cmake --list-presets="$1" 2>/dev/null | grep -q "^ *\"$2\""
+# require_preset KIND NAME: fails unless CMakePresets.json has a KIND
+# (configure, build, test) preset called NAME.
+require_preset() {
+  if ! cmake --list-presets="$1" 2>/dev/null | grep -q "^ *\"$2\""; then
+    echo "no $1 preset '$2' in CMakePresets.json: target '$2' can not be tested" >&2
+    return 1
+  fi
+}
+
+# require_files FILE...: fails naming the first file that is missing.
+require_files() {
+  local file
+  for file in "$@"; do
+    if [[ ! -f $file ]]; then
+      echo "$file is missing: the build did not make it" >&2
+      return 1
+    fi
+  done
 }
 
 configure_and_build() {
   local preset=$1
+  require_preset configure "$preset"
+  require_preset build "$preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j"$JOBS"
 }
 
 run_ctest() {
+  require_preset test "$1"
   # A run that finds no test fails: a green result must mean tests ran.
   ctest --preset "$1" --no-tests=error
 }
@@ -118,11 +136,11 @@ test_sanitize() { run_ctest sanitize; }
 build_fuzz() { configure_and_build fuzz; }
 test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
 
+# What the Wine tests run.
+WINDOWS_PROGRAMS=(build/windows/src/host/chimewell.exe build/windows/tools/chimectl/chimectl.exe
+  build/windows/src/platform/win32_backend_test.exe build/wine/tests/e2e/wine_e2e_test)
+
 build_windows() {
-  if ! has_preset configure windows; then
-    echo "Windows build: not yet (no 'windows' preset in CMakePresets.json)"
-    return 0
-  fi
   configure_and_build windows
   check_windows_programs
   # The native harness that runs the Windows programs under Wine.
@@ -130,10 +148,7 @@ build_windows() {
 }
 
 test_windows() {
-  if ! has_preset test windows; then
-    echo "Windows tests: not yet (no 'windows' test preset in CMakePresets.json)"
-    return 0
-  fi
+  require_files "${WINDOWS_PROGRAMS[@]}"
   wine_up
   run_ctest windows
 }
