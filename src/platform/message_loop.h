@@ -89,7 +89,9 @@ class MessageLoop {
   // Dispatches messages and timers until Quit() is called.
   virtual void Run() = 0;
   // Asks Run() to end once the messages already waiting are handled
-  // (PostQuitMessage(0)). Safe to call from inside a handler.
+  // (PostQuitMessage(0)). Safe to call from inside a handler. A Quit() while
+  // no Run() is active is kept: the next Run() returns at once. Each Run()
+  // that returns uses up the request.
   virtual void Quit() = 0;
 
   // Sends copy-data with this code and payload to `target` and waits, without

@@ -299,8 +299,10 @@ void PosixMessageLoop::RemoveWindow(WindowHandle handle) {
 }
 
 void PosixMessageLoop::Run() {
-  quit_ = false;
+  // A Quit() from before this call counts (as a posted WM_QUIT does) and is
+  // used up by it.
   while (!quit_) WaitAndDispatch(true, nullptr);
+  quit_ = false;
 }
 
 void PosixMessageLoop::ArmTimerFd() {
