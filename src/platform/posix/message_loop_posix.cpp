@@ -40,6 +40,8 @@ using posix::UniqueFd;
 constexpr std::chrono::seconds kSilentPeerLimit{10};
 // More half-received messages than this at once are refused at the door.
 constexpr std::size_t kMaxIncoming = 256;
+// How often a send tries again to reach a window that does not accept.
+constexpr int kBusyWindowRetryMs = 10;
 
 std::int64_t BootTimeNs() {
   timespec now{};
@@ -52,6 +54,8 @@ std::int64_t MonotonicNs() {
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
+
+std::int64_t MonotonicNsAfter(std::chrono::nanoseconds span) { return MonotonicNs() + span.count(); }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -157,7 +161,8 @@ class PosixMessageLoop final : public MessageLoop {
   // Waits once and dispatches what is ready. At the top level, timers and
   // signals count too; inside a send only messages sent to our windows and
   // clock changes do, as on Windows. `extra` is the send's own socket.
-  void WaitAndDispatch(bool top_level, pollfd* extra);
+  // At most `max_wait_ms` is spent waiting (-1: as long as it takes).
+  void WaitAndDispatch(bool top_level, pollfd* extra, int max_wait_ms = -1);
   void AcceptOn(WindowHandle handle);
   void ReadFrom(std::list<Incoming>::iterator message);
   void Dispatch(Incoming message);
@@ -320,7 +325,7 @@ void PosixMessageLoop::ArmTimerFd() {
   ::timerfd_settime(timer_fd_.Get(), TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
-void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra) {
+void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra, int max_wait_ms) {
   enum Source { kExtra, kClockChange, kTimer, kSignal, kListener, kIncoming };
   std::vector<pollfd> fds;
   std::vector<std::pair<Source, std::uintptr_t>> sources;
@@ -338,7 +343,7 @@ void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra) {
   for (const auto& [handle, window] : windows_) {
     watch(window->listener.Get(), POLLIN, kListener, handle);
   }
-  int timeout_ms = -1;
+  int timeout_ms = max_wait_ms;
   const std::int64_t now = MonotonicNs();
   for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
     watch(it->fd.Get(), POLLIN, kIncoming, reinterpret_cast<std::uintptr_t>(&*it));
@@ -570,6 +575,13 @@ SendResult PosixMessageLoop::Send(WindowHandle target, FrameKind kind, std::uint
   if (payload.size() > posix::kMaxPayload) return outcome;
   const std::string bus = posix::BusDirectory();
   posix::Connection connection = posix::ConnectToWindow(bus, target);
+  // A window that does not accept is tried again, serving our own windows
+  // meanwhile, until the limit.
+  const std::int64_t give_up_ns = MonotonicNsAfter(posix::kBusyWindowLimit);
+  while (connection.error == EAGAIN && MonotonicNs() < give_up_ns) {
+    WaitAndDispatch(false, nullptr, kBusyWindowRetryMs);
+    connection = posix::ConnectToWindow(bus, target);
+  }
   if (!connection.fd.Valid()) {
     outcome.access_denied = connection.error == EACCES || connection.error == EPERM;
     return outcome;
@@ -626,7 +638,7 @@ SendResult PosixMessageLoop::Send(WindowHandle target, FrameKind kind, std::uint
 std::unique_ptr<MessageLoop> CreateMessageLoop() { return std::make_unique<PosixMessageLoop>(); }
 
 bool IsWindow(WindowHandle handle) {
-  return posix::ConnectToWindow(posix::BusDirectory(), handle).fd.Valid();
+  return posix::ConnectToWindow(posix::BusDirectory(), handle).WindowExists();
 }
 
 std::optional<WindowHandle> FindWindowByClass(const std::string& class_name) {

@@ -127,6 +127,57 @@ TEST_F(BusTest, MalformedAndSilentPeersDoNotStallTheLoop) {
   EXPECT_EQ(handler.events, std::vector<std::string>{"copy 10 still here"});
 }
 
+// A window whose owner never accepts (hung or stopped) while its queue of
+// connections is full: the sender must not block in connect, must go on
+// serving its own windows, and gives up after its limit as on a missing window.
+TEST_F(BusTest, APeerThatNeverAcceptsDoesNotStallTheSender) {
+  using namespace std::chrono_literals;
+  posix::EnsureSafeBusDirectory(Bus());
+  const WindowHandle hung = 0x2345;
+  posix::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, posix::WindowSocketPath(Bus(), hung).c_str());
+  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener.Get(), 0), 0);
+  // Fill its queue with connections nobody will accept.
+  std::vector<posix::UniqueFd> queued;
+  bool full = false;
+  for (int i = 0; i < 100 && !full; ++i) {
+    queued.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    const int fd = queued.back().Get();
+    full = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+           errno == EAGAIN;
+  }
+  ASSERT_TRUE(full) << "the queue never filled";
+
+  // Still a window: it exists, only it is not accepting.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(IsWindow(hung));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+
+  auto loop = CreateMessageLoop();
+  RecordingHandler handler;
+  auto window = loop->CreateHiddenWindow("TestWnd", "Sender", handler);
+  SendResult meanwhile;
+  std::thread other([&] {
+    std::this_thread::sleep_for(200ms);
+    meanwhile = CreateMessageLoop()->SendCopyData(window->Handle(), 5, "meanwhile");
+  });
+  start = std::chrono::steady_clock::now();
+  const SendResult sent = loop->SendCopyData(hung, 10, "hello");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  window.reset();  // releases `other` should its message still wait
+  other.join();
+
+  EXPECT_FALSE(sent.delivered);
+  EXPECT_FALSE(sent.access_denied);
+  EXPECT_GE(elapsed, posix::kBusyWindowLimit);
+  EXPECT_LT(elapsed, posix::kBusyWindowLimit + 1s);
+  EXPECT_TRUE(meanwhile.delivered) << "our own window was not served while we waited";
+  EXPECT_EQ(handler.events, std::vector<std::string>{"copy 5 meanwhile"});
+}
+
 TEST_F(BusTest, UnsafeBusFolderIsRefused) {
   struct Case {
     const char* name;

@@ -1,7 +1,6 @@
 #include "platform/posix/window_bus.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -95,22 +94,19 @@ Connection ConnectToWindow(const std::string& bus, WindowHandle handle) {
     return connection;
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) {
     connection.error = errno;
     return connection;
   }
-  // Connect blocking (a local connect does not wait for the peer's accept),
-  // then switch to non-blocking for the exchange.
-  int result;
-  do {
-    result = ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
+  // Non-blocking: a blocking connect waits, without limit, for an owner that
+  // does not accept while its queue is full. A local connect is otherwise
+  // done at once; EINPROGRESS leaves the rest to the exchange, which polls.
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
     connection.error = errno;
     return connection;
   }
-  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) | O_NONBLOCK);
   connection.fd = std::move(fd);
   return connection;
 }
@@ -126,7 +122,7 @@ std::optional<WindowHandle> FindLiveWindowOfClass(const std::string& bus,
     auto handle = ParseHex8(name.substr(prefix.size()));
     if (!handle) continue;
     Connection probe = ConnectToWindow(bus, *handle);
-    if (probe.fd.Valid()) return handle;
+    if (probe.WindowExists()) return handle;
     if (probe.error == ECONNREFUSED || probe.error == ENOENT) {
       // Left behind by a process that died without cleaning up.
       ::unlink((bus + "/" + name).c_str());

@@ -3,6 +3,8 @@
 // its class is announced by an empty file <bus>/class.<ClassName>.<handle>.
 #pragma once
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,8 +30,17 @@ std::string ClassEntryPath(const std::string& bus, const std::string& class_name
 struct Connection {
   UniqueFd fd;        // connected, non-blocking; invalid on failure
   int error = 0;      // errno of the failure
+  // The window exists, connected or not: EAGAIN means its queue of waiting
+  // connections is full because its owner does not accept now.
+  bool WindowExists() const { return fd.Valid() || error == EAGAIN; }
 };
+// Connects without ever blocking: a window whose owner does not accept gives
+// EAGAIN at once, to be tried again by the caller.
 Connection ConnectToWindow(const std::string& bus, WindowHandle handle);
+
+// How long a sender keeps trying to reach a window that does not accept
+// before it gives up as on a missing window.
+inline constexpr std::chrono::seconds kBusyWindowLimit{5};
 
 // A live window of the class, removing stale entries of dead processes.
 std::optional<WindowHandle> FindLiveWindowOfClass(const std::string& bus,
