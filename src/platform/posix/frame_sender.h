@@ -1,0 +1,25 @@
+// The sending side of one message on the window bus: connect, write the
+// request, read the reply.
+#pragma once
+
+#include <poll.h>
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "platform/message_loop.h"
+#include "platform/posix/window_bus.h"
+
+namespace chimewell::platform::posix {
+
+// Waits until `connection` (when given) is ready or `max_wait_ms` passed (-1:
+// no limit), serving the sender's own messages meanwhile; sets revents.
+using SendWait = std::function<void(pollfd* connection, int max_wait_ms)>;
+
+// Sends one request to `target` on `bus` and returns its reply. A window
+// that does not accept is tried again every 10 ms up to kBusyWindowLimit.
+SendResult SendFrame(const std::string& bus, WindowHandle target, FrameKind kind,
+                     std::uint64_t code, std::string_view payload, const SendWait& wait);
+
+}  // namespace chimewell::platform::posix
