@@ -138,7 +138,8 @@ test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
 
 # What the Wine tests run.
 WINDOWS_PROGRAMS=(build/windows/src/host/chimewell.exe build/windows/tools/chimectl/chimectl.exe
-  build/windows/src/platform/win32_backend_test.exe build/wine/tests/e2e/wine_e2e_test)
+  build/windows/src/platform/win32_backend_test.exe build/windows/src/today/due_today_table.exe
+  build/wine/tests/e2e/wine_e2e_test)
 
 build_windows() {
   configure_and_build windows
