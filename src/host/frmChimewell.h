@@ -1,5 +1,6 @@
 // The service object: owns the hidden service window, the timers and the
-// store connection. Every event runs on the main thread.
+// store connection. Every event runs on the main thread. Its methods live
+// beside this header, one file per topic (frmChimewell_<topic>.cpp).
 #pragma once
 
 #include <cstdint>

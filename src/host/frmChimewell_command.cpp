@@ -1,0 +1,55 @@
+// The reminder command protocol: one decoded command changes the store and,
+// for append, update and delete, rebuilds the today data files.
+#include <string>
+
+#include "channel/ReminderCommand.h"
+#include "host/ReminderUtils.h"
+#include "host/frmChimewell.h"
+#include "store/ReminderStore.h"
+#include "trace/uLog.h"
+
+namespace chimewell::host {
+
+std::int32_t TfrmChimewell::ProcessQueryCommand(const std::string& text) {
+  trace::WriteLogFmt("ProcessQueryCommand : %s", text);
+  if (!store_ready_) {
+    // Nothing may reach a store that start-up has not prepared.
+    trace::WriteError("Store not prepared yet: command refused.");
+    return -1;
+  }
+  const channel::DecodedReminderCommand decoded = channel::DecodeReminderCommand(text);
+  const store::TReminderCommand& command = decoded.command;
+  switch (decoded.method) {
+    case channel::ReminderMethod::kNone:
+      break;
+    case channel::ReminderMethod::kAppend:
+    case channel::ReminderMethod::kUpdate:
+      store::AccessDB(*LDBConnection, [&] {
+        if (decoded.method == channel::ReminderMethod::kAppend) {
+          store::InsertReminderProc(*LDBConnection, command);
+        } else {
+          store::UpdateReminderProc(*LDBConnection, command);
+        }
+      });
+      ReCreateReminderData();
+      break;
+    case channel::ReminderMethod::kDelete:
+      store::AccessDB(*LDBConnection, [&] { store::DeleteReminderProc(*LDBConnection, command); });
+      ReCreateReminderData();
+      break;
+    case channel::ReminderMethod::kClear:
+      store::AccessDB(*LDBConnection, [&] { store::ClearCalendarProc(*LDBConnection, command); });
+      break;
+    case channel::ReminderMethod::kAlert:
+      if (decoded.alert_has_items) {
+        const std::string dump = GetUserCacheDir(GetUserID()) + "~~Alert.dat";
+        store::AccessDB(*LDBConnection, [&] {
+          store::MarkAlertedProc(*LDBConnection, command, clock_.UnixSeconds(), dump);
+        });
+      }
+      break;
+  }
+  return -1;
+}
+
+}  // namespace chimewell::host
