@@ -30,7 +30,7 @@
 #include "channel/jsonutils.h"
 #include "host/frmChimewell.h"
 #include "platform/message_loop.h"
-#include "platform/process.h"
+#include "platform/files.h"
 #include "store/DBConnection.h"
 
 namespace {
@@ -80,15 +80,9 @@ class Harness {
     });
     view_handle_ = view_ready.get_future().get();
 
-    // The launch values come from the arguments, as in the service process.
-    program_ = "chimewell";
-    parameter_ = "fuzz|" + std::to_string(view_handle_);
-    argv_[0] = program_.data();
-    argv_[1] = parameter_.data();
-    platform::RecordArguments(2, argv_);
-
     loop_ = platform::CreateMessageLoop();
-    form_ = std::make_unique<host::TfrmChimewell>(*loop_, clock_);
+    form_ = std::make_unique<host::TfrmChimewell>(*loop_, clock_, platform::RealFileSystem(),
+                                                  host::LaunchValues{"fuzz", view_handle_});
     // The start-up sequence: prepare the store, rebuild, notify the view.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     auto poll = loop_->CreateTimer([&] {
@@ -159,8 +153,6 @@ class Harness {
   ViewWindow view_;
   std::thread view_thread_;
   platform::WindowHandle view_handle_ = 0;
-  std::string program_, parameter_;
-  char* argv_[3] = {nullptr, nullptr, nullptr};
   FixedClock clock_;
   std::unique_ptr<platform::MessageLoop> loop_;
   std::unique_ptr<host::TfrmChimewell> form_;

@@ -87,6 +87,8 @@ platform::WindowHandle GetCalendarViewWnd() {
   return g_calendar_view_wnd;
 }
 
+LaunchValues ProcessLaunchValues() { return {GetUserID(), GetCalendarViewWnd()}; }
+
 std::string GetDocumentsDir() { return platform::DocumentsFolder(); }
 
 std::string AppRootDirOf(const std::string& documents, char separator) {

@@ -33,6 +33,15 @@ platform::WindowHandle WindowHandleFromText(std::string_view text);
 const std::string& GetUserID();
 platform::WindowHandle GetCalendarViewWnd();
 
+// The launch values the service object works with: the process reads them
+// once and hands them over, so nothing below the process entry reads them
+// from the command line.
+struct LaunchValues {
+  std::string user_id;
+  platform::WindowHandle calendar_view_wnd = 0;
+};
+LaunchValues ProcessLaunchValues();
+
 // Storage locations. Folders end with the platform's separator. The root,
 // data and cache folders are computed once and kept; the per-user paths are
 // joined afresh at each call. None of these looks at the disk.

@@ -8,9 +8,12 @@
 
 namespace chimewell::host {
 
-TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock)
+TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock,
+                             platform::FileSystem& files, LaunchValues launch)
     : loop_(loop),
       clock_(clock),
+      files_(files),
+      launch_(std::move(launch)),
       tmrInit(loop.CreateTimer([this] { tmrInitTimer(); })),
       tmrDay(loop.CreateTimer([this] { tmrDayTimer(); })),
       day_timer_(*tmrDay, clock) {
@@ -30,8 +33,8 @@ void TfrmChimewell::FormCreate() {
 void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
 
 bool TfrmChimewell::PrepareDB() {
-  const std::string& user = GetUserID();
-  return store::PrepareDB(LDBConnection, {GetReminderDBPath(user), GetTemplateDBPath(),
+  const std::string& user = launch_.user_id;
+  return store::PrepareDB(LDBConnection, {files_, GetReminderDBPath(user), GetTemplateDBPath(),
                                           GetUserDataDir(user), [this] { loop_.Quit(); }});
 }
 

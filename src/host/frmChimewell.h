@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "host/ReminderUtils.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/message_loop.h"
 #include "store/DBConnection.h"
 #include "today/DayTimer.h"
@@ -21,8 +23,10 @@ inline constexpr char kServiceWindowTitle[] = "Chimewell";
 class TfrmChimewell final : public platform::WindowHandler {
  public:
   // Creates the timers (tmrInit enabled, tmrDay disabled), runs FormCreate and
-  // creates the hidden window. Throws when the window cannot be made.
-  TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock);
+  // creates the hidden window. Throws when the window cannot be made. The store
+  // and the today files are reached through `files`.
+  TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock, platform::FileSystem& files,
+                LaunchValues launch);
   ~TfrmChimewell() override;  // FormDestroy
   TfrmChimewell(const TfrmChimewell&) = delete;
   TfrmChimewell& operator=(const TfrmChimewell&) = delete;
@@ -55,6 +59,8 @@ class TfrmChimewell final : public platform::WindowHandler {
 
   platform::MessageLoop& loop_;
   const platform::Clock& clock_;
+  platform::FileSystem& files_;
+  const LaunchValues launch_;
   // The store connection: none until PrepareDB creates it.
   std::unique_ptr<store::TDBConnection> LDBConnection;
   // Set once PrepareDB has succeeded: before that, commands and clock changes

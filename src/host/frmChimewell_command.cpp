@@ -42,9 +42,9 @@ std::int32_t TfrmChimewell::ProcessQueryCommand(const std::string& text) {
       break;
     case channel::ReminderMethod::kAlert:
       if (decoded.alert_has_items) {
-        const std::string dump = GetUserCacheDir(GetUserID()) + "~~Alert.dat";
+        const std::string dump = GetUserCacheDir(launch_.user_id) + "~~Alert.dat";
         store::AccessDB(*LDBConnection, [&] {
-          store::MarkAlertedProc(*LDBConnection, command, clock_.UnixSeconds(), dump);
+          store::MarkAlertedProc(*LDBConnection, command, clock_.UnixSeconds(), files_, dump);
         });
       }
       break;

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "host/frmChimewell.h"
-#include "platform/process.h"
+#include "platform/files.h"
 #include "store/DBConnection.h"
 #include "test_support/trace_capture.h"
 
@@ -71,14 +71,9 @@ class ProtocolTest : public ::testing::Test {
       loop->Run();
       view_handler_ = nullptr;
     });
-    // The launch values are read once per process, from the arguments.
-    static std::string program = "chimewell";
     view_handle_value_ = view_handle_.get_future().get();
-    static std::string parameter = "u1|" + std::to_string(view_handle_value_);
-    static char* argv[] = {program.data(), parameter.data(), nullptr};
-    platform::RecordArguments(2, argv);
     loop_ = platform::CreateMessageLoop().release();
-    form_ = new TfrmChimewell(*loop_, clock_);
+    form_ = new TfrmChimewell(*loop_, clock_, platform::RealFileSystem(), Launch());
     // Let the start-up sequence run: prepare the store, first rebuild.
     auto stop = loop_->CreateTimer([] { loop_->Quit(); });
     stop->SetInterval(200);
@@ -99,6 +94,7 @@ class ProtocolTest : public ::testing::Test {
          "insert into Reminders values ('A','i2',1,1,2000,5,0,NULL);"
          "insert into Reminders values ('B','i1',0,0,3000,1,0,77);");
   }
+  static LaunchValues Launch() { return {"u1", view_handle_value_}; }
   static std::string Documents() { return runtime_->Path() + "/Documents/Pelicorda/Calendar/"; }
   static std::string Store() { return Documents() + "Data/users/u1/reminder.db"; }
   static std::string Today() { return Documents() + "Cache/users/u1/today/"; }
@@ -282,7 +278,7 @@ TEST_F(ProtocolTest, ACommandSentDuringTheNotificationIsHandledInsideTheWait) {
 // The window takes messages before start-up has prepared the store: such a
 // command or clock change must not reach it.
 TEST_F(ProtocolTest, NothingReachesTheStoreBeforeStartUpPreparedIt) {
-  TfrmChimewell starting(*loop_, clock_);
+  TfrmChimewell starting(*loop_, clock_, platform::RealFileSystem(), Launch());
   TraceCapture trace;
   const std::string clear = R"({"method":"Reminder.Clear","data":{"CalendarID":"A"}})";
   EXPECT_EQ(starting.ProcessQueryCommand(clear), -1);

@@ -19,10 +19,11 @@ constexpr char kTodayDataRefreshed[] = "{\"method\":\"ToayReminderDataRefreshed\
 
 void TfrmChimewell::ReCreateReminderData() {
   trace::WriteLog("ReCreateReminderData >");
-  const std::string user_cache_dir = GetUserCacheDir(GetUserID());
+  const std::string user_cache_dir = GetUserCacheDir(launch_.user_id);
   const std::string today_dir = user_cache_dir + "today" + platform::PathSeparator();
-  if (!platform::DirectoryExists(today_dir)) platform::CreateDirectories(today_dir);
-  if (!platform::DirectoryExists(today_dir)) {
+  try {
+    if (!files_.DirectoryExists(today_dir)) files_.CreateDirectories(today_dir);
+  } catch (const platform::FileError&) {
     trace::WriteErrorFmt("Make dir %s failed.", today_dir);
     loop_.Quit();
     return;
@@ -30,8 +31,8 @@ void TfrmChimewell::ReCreateReminderData() {
   trace::WriteLogFmt("ReCreateReminderData make dir %s ok.", today_dir);
   try {
     const today::TodayFolders folders{today_dir, user_cache_dir};
-    if (today::MakeTodayReminderData(*LDBConnection, folders) &&
-        today::MakeTodayDaysMatterData(*LDBConnection, folders)) {
+    if (today::MakeTodayReminderData(*LDBConnection, folders, files_) &&
+        today::MakeTodayDaysMatterData(*LDBConnection, folders, files_)) {
       NotifyTodayDataRefreshed();
     }
   } catch (const std::exception& error) {
@@ -40,7 +41,7 @@ void TfrmChimewell::ReCreateReminderData() {
 }
 
 void TfrmChimewell::NotifyCalendar(const std::string& text) {
-  const platform::WindowHandle view = GetCalendarViewWnd();
+  const platform::WindowHandle view = launch_.calendar_view_wnd;
   if (!platform::IsWindow(view)) {
     trace::WriteError("NotifyCalendar failed.");
     return;

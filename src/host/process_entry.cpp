@@ -5,6 +5,7 @@
 #include "host/ReminderUtils.h"
 #include "host/frmChimewell.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
@@ -32,7 +33,8 @@ int RunProcess() {
       trace::WriteError(message);
       platform::ShowErrorMessage(kServiceWindowTitle, message);
     });
-    TfrmChimewell frmChimewell(*loop, platform::SystemClock());
+    TfrmChimewell frmChimewell(*loop, platform::SystemClock(), platform::RealFileSystem(),
+                               ProcessLaunchValues());
     loop->Run();
   } catch (const std::exception& error) {
     trace::WriteException("Application", error);

@@ -30,35 +30,47 @@ void BindReminder(TDBQuery& query, const TReminderCommand& command) {
   query.BindInteger("RepeatEnd", command.LRepeatEnd);
 }
 
-// Copies the template into place through a temporary name, so that a crash
-// mid-copy never leaves a partial store that later starts would take as it is.
-int CopyTemplateAtomically(const std::string& from, const std::string& to) {
-  const std::string temporary = to + "~";
-  int error = platform::CopyFileReplacing(from, temporary);
-  if (error == 0) error = platform::MoveFileReplacing(temporary, to);
-  if (error != 0) platform::DeleteFile(temporary);
-  return error;
+// Puts a copy of the template in place in one step. A failure leaves no
+// partial copy behind.
+void CopyTemplateAtomically(platform::FileSystem& files, const std::string& from, const std::string& to) {
+  try {
+    platform::ReplaceFileAtomically(files, to, [&](const std::string& replacement) {
+      files.CopyFileReplacing(from, replacement);
+    });
+  } catch (const platform::FileError&) {
+    const std::string replacement = platform::ReplacementName(to);
+    try {
+      if (files.FileExists(replacement)) files.DeleteFile(replacement);
+    } catch (const platform::FileError& error) {
+      trace::WriteException("PrepareDB", error);
+    }
+    throw;
+  }
 }
 
 }  // namespace
 
 bool PrepareDB(std::unique_ptr<TDBConnection>& connection, const PrepareDBContext& context) {
   if (connection) return true;
-  if (!platform::FileExists(context.reminder_db_path)) {
-    if (!platform::FileExists(context.template_path)) {
+  platform::FileSystem& files = context.files;
+  if (!files.FileExists(context.reminder_db_path)) {
+    if (!files.FileExists(context.template_path)) {
       trace::WriteError("Not found " + context.template_path);
       context.quit();
       return false;
     }
-    if (!platform::DirectoryExists(context.user_data_dir) &&
-        !platform::CreateDirectories(context.user_data_dir)) {
+    try {
+      if (!files.DirectoryExists(context.user_data_dir)) files.CreateDirectories(context.user_data_dir);
+    } catch (const platform::FileError&) {
       trace::WriteError("Can not create dir : " + context.user_data_dir);
       context.quit();
       return false;
     }
-    if (const int error = CopyTemplateAtomically(context.template_path, context.reminder_db_path)) {
+    try {
+      CopyTemplateAtomically(files, context.template_path, context.reminder_db_path);
+    } catch (const platform::FileError& error) {
       trace::WriteErrorFmt("copy %s to %s failed : %d", context.template_path,
-                           context.reminder_db_path, error);
+                           context.reminder_db_path, error.Code());
       context.quit();
       return false;
     }
@@ -139,21 +151,23 @@ void ClearCalendarProc(TDBConnection& connection, const TReminderCommand& comman
 }
 
 void MarkAlertedProc(TDBConnection& connection, const TReminderCommand& command,
-                     std::int64_t unix_seconds, const std::string& dump_path) {
+                     std::int64_t unix_seconds, platform::FileSystem& files,
+                     const std::string& dump_path) {
   RunProc(command, [&] {
     const std::string sql = "update reminders set lastnotified= " + std::to_string(unix_seconds) +
                             " where ItemID in (" + command.LInItemSql + ")";
     // The dump comes first, so that it shows the last statement even when that
     // statement then fails.
-    WriteDumpFile(dump_path, sql, MethodTag(command));
+    WriteDumpFile(files, dump_path, sql, MethodTag(command));
     TDBQuery query(connection, sql);
     query.Execute();
   });
 }
 
-void WriteDumpFile(const std::string& path, std::string_view text, const std::string& tag) {
+void WriteDumpFile(platform::FileSystem& files, const std::string& path, std::string_view text,
+                   const std::string& tag) {
   try {
-    platform::WriteWholeFile(path, text);
+    files.WriteWholeFile(path, text);
   } catch (const std::exception& error) {
     trace::WriteException(tag, error);
   }

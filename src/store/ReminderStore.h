@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "store/DBConnection.h"
 
 namespace chimewell::store {
@@ -27,13 +28,16 @@ struct TReminderCommand {
 
 // Where PrepareDB finds and puts things, and how it ends the service.
 struct PrepareDBContext {
+  platform::FileSystem& files;
   std::string reminder_db_path;
   std::string template_path;
   std::string user_data_dir;       // the folder of reminder_db_path, ending with a separator
   std::function<void()> quit;      // asks the message loop to quit
 };
 
-// Makes sure the user's store exists (copying the template the first time),
+// Makes sure the user's store exists (the first time a copy of the template,
+// put in place by ReplaceFileAtomically, so that a crash mid-copy never leaves
+// a partial store that later starts would take as it is),
 // creates `connection` and proves once that it opens. True when it does.
 // Once the connection exists it returns true at once.
 bool PrepareDB(std::unique_ptr<TDBConnection>& connection, const PrepareDBContext& context);
@@ -53,9 +57,11 @@ void ClearCalendarProc(TDBConnection& connection, const TReminderCommand& comman
 // cannot be written is traced and the update still runs: the dump is only a
 // diagnostic, and skipping the update would list the reminder again.
 void MarkAlertedProc(TDBConnection& connection, const TReminderCommand& command,
-                     std::int64_t unix_seconds, const std::string& dump_path);
+                     std::int64_t unix_seconds, platform::FileSystem& files,
+                     const std::string& dump_path);
 
 // Writes a diagnostic dump file; a failure is traced with `tag` and swallowed.
-void WriteDumpFile(const std::string& path, std::string_view text, const std::string& tag);
+void WriteDumpFile(platform::FileSystem& files, const std::string& path, std::string_view text,
+                   const std::string& tag);
 
 }  // namespace chimewell::store

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/fault_injecting_file_system.h"
 #include "test_support/trace_capture.h"
 
 namespace chimewell::store {
@@ -127,7 +128,7 @@ TEST_F(StoreTest, AlertMarksEveryListedItemInEveryCalendarAndDumpsItsStatement) 
   alert.LInItemSql = "'i1','it''s'";
   const std::string dump = folder_ / "~~Alert.dat";
   TraceCapture trace;
-  AccessDB(connection_, [&] { MarkAlertedProc(connection_, alert, 1706666400, dump); });
+  AccessDB(connection_, [&] { MarkAlertedProc(connection_, alert, 1706666400, platform::RealFileSystem(), dump); });
   EXPECT_EQ(trace.Texts(), Texts{});
   EXPECT_EQ(Rows(path_), (std::vector<std::string>{"A|i1|0|1|100|0|0|1706666400", "A|i2|1|1|200|5|0|-",
                                                    "B|i1|0|0|300|1|900|1706666400",
@@ -142,7 +143,7 @@ TEST_F(StoreTest, AlertStillUpdatesWhenItsDumpCannotBeWritten) {
   alert.LInItemSql = "'i2'";
   TraceCapture trace;
   AccessDB(connection_, [&] {
-    MarkAlertedProc(connection_, alert, 42, folder_ / "missing-cache/~~Alert.dat");
+    MarkAlertedProc(connection_, alert, 42, platform::RealFileSystem(), folder_ / "missing-cache/~~Alert.dat");
   });
   const Texts traced = trace.Texts();
   ASSERT_EQ(traced.size(), 1u);
@@ -160,7 +161,7 @@ TEST_F(StoreTest, AFailedStatementIsTracedAndTheDumpStillHoldsIt) {
   alert.LInItemSql = "'x'";
   const std::string dump = folder_ / "~~Alert.dat";
   TraceCapture trace;
-  AccessDB(connection_, [&] { MarkAlertedProc(connection_, alert, 7, dump); });
+  AccessDB(connection_, [&] { MarkAlertedProc(connection_, alert, 7, platform::RealFileSystem(), dump); });
   EXPECT_EQ(trace.Texts(), Texts{"Error!Method[reminder.alert],Exception:no such table: reminders"});
   EXPECT_EQ(ReadFile(dump), "update reminders set lastnotified= 7 where ItemID in ('x')");
 }
@@ -191,12 +192,13 @@ TEST_F(StoreTest, AStoreDeletedWhileRunningIsNotRecreatedEmpty) {
 class PrepareTest : public ::testing::Test {
  protected:
   PrepareDBContext Context(const std::string& template_path = CHIMEWELL_TEMPLATE_DB) {
-    return {data_dir_ + "reminder.db", template_path, data_dir_, [this] { ++quits_; }};
+    return {files_, data_dir_ + "reminder.db", template_path, data_dir_, [this] { ++quits_; }};
   }
   TempFolder folder_;
   std::string data_dir_ = folder_ / "Pelicorda/Calendar/Data/users/u 1/";
   int quits_ = 0;
   std::unique_ptr<TDBConnection> connection_;
+  testing_support::FaultInjectingFileSystem files_;
 };
 
 TEST_F(PrepareTest, FirstStartMakesTheFoldersAndCopiesTheTemplate) {
@@ -268,6 +270,28 @@ TEST_F(PrepareTest, ACopyThatFailsIsTracedWithTheSystemsErrorCode) {
             0u)
       << traced[0];
   EXPECT_EQ(quits_, 1);
+}
+
+// Whichever step of putting the template in place fails, no store and no
+// partial copy stay behind, the failure is traced with the system's code and
+// the service is asked to quit; the next start copies again.
+TEST_F(PrepareTest, ATemplateCopyThatFailsLeavesNothingBehind) {
+  const std::string store = data_dir_ + "reminder.db";
+  for (const platform::FileStep step : {platform::FileStep::kCopy, platform::FileStep::kSync,
+                                        platform::FileStep::kMove}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    files_.FailNth(step, 1, 28);
+    TraceCapture trace;
+    EXPECT_FALSE(PrepareDB(connection_, Context()));
+    EXPECT_EQ(trace.Texts(), Texts{"Error!copy " + std::string(CHIMEWELL_TEMPLATE_DB) + " to " + store +
+                                   " failed : 28"});
+    EXPECT_FALSE(fs::exists(store));
+    EXPECT_FALSE(fs::exists(store + "~"));
+    EXPECT_FALSE(connection_);
+  }
+  EXPECT_EQ(quits_, 3);
+  EXPECT_TRUE(PrepareDB(connection_, Context()));
+  EXPECT_EQ(ReadFile(store), ReadFile(CHIMEWELL_TEMPLATE_DB));
 }
 
 }  // namespace

@@ -130,30 +130,38 @@ class CloseOnExit {
   store::TDBConnection& connection_;
 };
 
-// Writes the document to target + "~" and moves it over the target.
-void WriteAndReplace(const TodayFile& file, const std::string& target, const std::string& document) {
-  const std::string temporary = target + "~";
-  platform::WriteWholeFile(temporary, document);
-  if (const int error = platform::MoveFileReplacing(temporary, target)) {
-    trace::WriteErrorFmt("move %s to %s failed : %d", temporary, target, error);
+// Replaces the target with the document in one step. A failed move is
+// traced here; the other failures go to the caller.
+void WriteAndReplace(platform::FileSystem& files, const TodayFile& file, const std::string& target,
+                     const std::string& document) {
+  try {
+    platform::ReplaceFileAtomically(files, target, document);
+  } catch (const platform::FileError& error) {
+    if (error.Step() != platform::FileStep::kMove) throw;
+    trace::WriteErrorFmt("move %s to %s failed : %d", platform::ReplacementName(target), target, error.Code());
     return;
   }
   if (file.trace_refreshed) trace::WriteLogFmt("%s refreshd.", target);
 }
 
-bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, const TodayFolders& folders) {
+bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, const TodayFolders& folders,
+                   platform::FileSystem& files) {
   trace::WriteLog(std::string(file.operation) + " >");
   {
     CloseOnExit close(connection);
     connection.Open();
     RegisterTodaySqlFunctions(connection.Handle());
     store::TDBQuery query(connection, file.sql());
-    store::WriteDumpFile(folders.user_cache_dir + file.dump_name, file.sql(), file.operation);
+    store::WriteDumpFile(files, folders.user_cache_dir + file.dump_name, file.sql(), file.operation);
     const std::string target = folders.today_dir + file.file_name;
     query.Open();
     if (query.RecordCount() == 0) {
       trace::WriteError(file.no_rows_error);
-      if (platform::FileExists(target)) platform::DeleteFile(target);
+      try {
+        if (files.FileExists(target)) files.DeleteFile(target);
+      } catch (const platform::FileError& error) {
+        trace::WriteException(file.operation, error);
+      }
     } else {
       trace::WriteLogFmt(file.count_format, query.RecordCount());
       try {
@@ -164,7 +172,7 @@ bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, cons
           const std::string& group = document.BeginRow(query.AsStringView(row, columns.calendar, scratch));
           file.element(query, row, columns, group, document.NextElement());
         }
-        WriteAndReplace(file, target, document.Finish());
+        WriteAndReplace(files, file, target, document.Finish());
       } catch (const std::exception& error) {
         trace::WriteException(std::string(file.operation) + "#LQuery", error);
       }
@@ -176,12 +184,14 @@ bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, cons
 
 }  // namespace
 
-bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders) {
-  return MakeTodayData(kReminderFile, connection, folders);
+bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders,
+                           platform::FileSystem& files) {
+  return MakeTodayData(kReminderFile, connection, folders, files);
 }
 
-bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders) {
-  return MakeTodayData(kDaysMatterFile, connection, folders);
+bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders,
+                             platform::FileSystem& files) {
+  return MakeTodayData(kDaysMatterFile, connection, folders, files);
 }
 
 }  // namespace chimewell::today

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/files.h"
 #include "store/DBConnection.h"
 
 namespace chimewell::today {
@@ -15,15 +16,17 @@ struct TodayFolders {
 };
 
 // Runs the timed statement and writes reminder.json (or deletes it when no
-// row is due). The new document always goes to "reminder.json~" first and is
-// then moved over reminder.json in one step, so the calendar never meets a
-// missing or half-written file; when the move fails the old file stays and
-// the "~" file keeps the new document. Errors of the document stage are
+// row is due), through `files`. The new document replaces reminder.json by
+// ReplaceFileAtomically (through "reminder.json~"), so the calendar never
+// meets a missing or half-written file; when the move fails the old file
+// stays, the "~" file keeps the new document and the failure is traced. Errors of the document stage are
 // traced; errors before it (opening the store, running the statement) are
 // thrown, with the connection closed. Returns true whenever it returns.
-bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders);
+bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders,
+                           platform::FileSystem& files);
 
 // The same for daysmatter.json and the day-level statement.
-bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders);
+bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders,
+                             platform::FileSystem& files);
 
 }  // namespace chimewell::today

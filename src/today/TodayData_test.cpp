@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/fault_injecting_file_system.h"
 #include "test_support/trace_capture.h"
 #include "today/TodaySql.h"
 
@@ -17,6 +18,8 @@ namespace chimewell::today {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::FileStep;
+using testing_support::FaultInjectingFileSystem;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::TraceCapture;
@@ -55,6 +58,7 @@ class TodayDataTest : public ::testing::Test {
   std::string db_ = folder_ / "reminder.db";
   TodayFolders folders_{folder_ / "cache/today/", folder_ / "cache/"};
   store::TDBConnection connection_{db_};
+  FaultInjectingFileSystem files_;
   std::int64_t yesterday_ = (std::time(nullptr) / 86400 - 1) * 86400 + 1;
 };
 
@@ -62,7 +66,7 @@ TEST_F(TodayDataTest, WritesTheDocumentTracesEachRowAndDumpsTheStatement) {
   AddDaily("Work", "a/b");
   AddDaily("Home", "caf\xC3\xA9\t1");
   TraceCapture trace;
-  EXPECT_TRUE(MakeTodayReminderData(connection_, folders_));
+  EXPECT_TRUE(MakeTodayReminderData(connection_, folders_, files_));
   const std::string target = folders_.today_dir + "reminder.json";
   const std::string when = Today() + " 00:00:01";
   // Both rows share FinalNotifyTime, so their order is SQLite's: accept either.
@@ -93,11 +97,11 @@ TEST_F(TodayDataTest, ReplacesThroughTheTildeFileAndDeletesWhenNothingIsDue) {
   const std::string target = folders_.today_dir + "daysmatter.json";
   const std::string today_start = std::to_string(yesterday_ + 86400 - 1);
   Seed("insert into Reminders values ('C','d1',1,1," + today_start + ",0,0,NULL)");
-  EXPECT_TRUE(MakeTodayDaysMatterData(connection_, folders_));
+  EXPECT_TRUE(MakeTodayDaysMatterData(connection_, folders_, files_));
   EXPECT_EQ(ReadFile(target), R"({"Calendar_C":{"ID":"C","Reminds":[{"ItemID":"d1"}]}})");
 
   Seed("insert into Reminders values ('C','d2',1,1," + today_start + ",5,0,NULL)");
-  EXPECT_TRUE(MakeTodayDaysMatterData(connection_, folders_));
+  EXPECT_TRUE(MakeTodayDaysMatterData(connection_, folders_, files_));
   const std::string both = ReadFile(target);
   EXPECT_TRUE(both == R"({"Calendar_C":{"ID":"C","Reminds":[{"ItemID":"d1"},{"ItemID":"d2"}]}})" ||
               both == R"({"Calendar_C":{"ID":"C","Reminds":[{"ItemID":"d2"},{"ItemID":"d1"}]}})")
@@ -107,7 +111,7 @@ TEST_F(TodayDataTest, ReplacesThroughTheTildeFileAndDeletesWhenNothingIsDue) {
 
   Seed("delete from Reminders");
   TraceCapture trace;
-  EXPECT_TRUE(MakeTodayDaysMatterData(connection_, folders_));
+  EXPECT_TRUE(MakeTodayDaysMatterData(connection_, folders_, files_));
   EXPECT_EQ(trace.Texts(), (Texts{"MakeTodayDaysMatterData >", "Error!No DaysMatter data.",
                                   "MakeTodayDaysMatterData over."}));
   EXPECT_FALSE(fs::exists(target));
@@ -115,26 +119,70 @@ TEST_F(TodayDataTest, ReplacesThroughTheTildeFileAndDeletesWhenNothingIsDue) {
 
 // The calendar must never meet a missing or half-written file: when the new
 // document cannot take the old one's place, the old one stays whole.
-TEST_F(TodayDataTest, AFailedReplaceKeepsTheOldFileAndTheNewDocumentBeside) {
+TEST_F(TodayDataTest, AFailedMoveKeepsTheOldFileAndTheNewDocumentBeside) {
   AddDaily("A", "i1");
   const std::string target = folders_.today_dir + "reminder.json";
-  // A folder in the way stands in for a file another process holds open.
-  fs::create_directories(target + "/held");
+  std::ofstream(target) << "old";
+  files_.FailNth(FileStep::kMove, 1);
   TraceCapture trace;
-  EXPECT_TRUE(MakeTodayReminderData(connection_, folders_));
+  EXPECT_TRUE(MakeTodayReminderData(connection_, folders_, files_));
   const Texts traced = trace.Texts();
   ASSERT_EQ(traced.size(), 5u);
-  EXPECT_EQ(traced[3].rfind("Error!move " + target + "~ to " + target + " failed : ", 0), 0u) << traced[3];
+  EXPECT_EQ(traced[3], "Error!move " + target + "~ to " + target + " failed : 5");
   EXPECT_EQ(traced[4], "MakeTodayReminderData over.");
-  EXPECT_TRUE(fs::exists(target + "/held"));
+  EXPECT_EQ(ReadFile(target), "old");
   EXPECT_EQ(ReadFile(target + "~").rfind("{\"Calendar_A\":", 0), 0u);
+
+  // The next rebuild puts the document in place.
+  EXPECT_TRUE(MakeTodayReminderData(connection_, folders_, files_));
+  EXPECT_EQ(ReadFile(target).rfind("{\"Calendar_A\":", 0), 0u);
+  EXPECT_FALSE(fs::exists(target + "~"));
+}
+
+// A write that stops short or a flush that fails never reaches the target:
+// the old file stays whole and the failure is traced with the step's error.
+TEST_F(TodayDataTest, AShortWriteOrAFailedFlushLeavesTheOldFileWhole) {
+  AddDaily("A", "i1");
+  const std::string target = folders_.today_dir + "reminder.json";
+  struct Case {
+    FileStep step;
+    int nth;  // the dump is the first write, the document the second
+    std::string error;
+  };
+  const Case cases[] = {
+      {FileStep::kWrite, 2, "Injected short write to " + target + "~"},
+      {FileStep::kSync, 1, "Injected failure on " + target + "~"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    std::ofstream(target) << "old";
+    files_.FailNth(c.step, c.nth);
+    TraceCapture trace;
+    EXPECT_TRUE(MakeTodayReminderData(connection_, folders_, files_));
+    const Texts traced = trace.Texts();
+    ASSERT_EQ(traced.size(), 5u);
+    EXPECT_EQ(traced[3], "Error!MakeTodayReminderData#LQuery,Exception:" + c.error);
+    EXPECT_EQ(ReadFile(target), "old");
+  }
+}
+
+// Flushed before the move: a power cut right after a rebuild leaves the
+// whole new document, never an empty file.
+TEST_F(TodayDataTest, ARebuiltFileSurvivesAPowerCut) {
+  AddDaily("A", "i1");
+  const std::string target = folders_.today_dir + "reminder.json";
+  EXPECT_TRUE(MakeTodayReminderData(connection_, folders_, files_));
+  const std::string document = ReadFile(target);
+  files_.PowerCut();
+  EXPECT_EQ(ReadFile(target), document);
+  EXPECT_EQ(document.rfind("{\"Calendar_A\":", 0), 0u);
 }
 
 TEST_F(TodayDataTest, ErrorsBeforeTheDocumentReachTheCallerWithTheStoreClosed) {
   AddDaily("A", "i1");
   Seed("drop table Reminders");
   TraceCapture trace;
-  EXPECT_THROW(MakeTodayReminderData(connection_, folders_), store::DBError);
+  EXPECT_THROW(MakeTodayReminderData(connection_, folders_, files_), store::DBError);
   EXPECT_EQ(trace.Texts(), Texts{"MakeTodayReminderData >"});
   EXPECT_FALSE(connection_.Connected());
 }
@@ -143,7 +191,7 @@ TEST_F(TodayDataTest, ADumpThatCannotBeWrittenDoesNotStopTheRun) {
   AddDaily("A", "i1");
   const TodayFolders no_cache{folders_.today_dir, folder_ / "missing/"};
   TraceCapture trace;
-  EXPECT_TRUE(MakeTodayReminderData(connection_, no_cache));
+  EXPECT_TRUE(MakeTodayReminderData(connection_, no_cache, files_));
   const Texts traced = trace.Texts();
   ASSERT_EQ(traced.size(), 6u);
   EXPECT_EQ(traced[1].rfind("Error!MakeTodayReminderData,Exception:Can not create " + no_cache.user_cache_dir +

@@ -444,25 +444,21 @@ SizeResult BenchRun::Measure(std::size_t size) {
   const Paths& paths = paths_.emplace(PathsFor(size));
   fs::remove_all(fs::u8path(paths.data_dir));
   fs::remove_all(fs::u8path(paths.cache_dir));
-  if (!platform::CreateDirectories(paths.data_dir) || !platform::CreateDirectories(paths.floor_today) ||
-      !platform::CreateDirectories(paths.floor_today_2)) {
-    throw std::runtime_error("can not create " + paths.data_dir + " or " + paths.floor_today);
-  }
+  platform::FileSystem& files = platform::RealFileSystem();
+  files.CreateDirectories(paths.data_dir);
+  files.CreateDirectories(paths.floor_today);
+  files.CreateDirectories(paths.floor_today_2);
   const std::string sep(1, platform::PathSeparator());
   const std::string exe_dir = options_.exe.substr(0, options_.exe.find_last_of("/\\") + 1);
   const std::string template_db = exe_dir + "templates" + sep + "base.db";
-  if (const int error = platform::CopyFileReplacing(template_db, paths.store)) {
-    throw std::runtime_error("can not copy " + template_db + ": " + platform::SystemErrorText(error));
-  }
+  files.CopyFileReplacing(template_db, paths.store);
   random_.seed(options_.seed + size);
   const platform::LocalDateTime local = platform::SystemClock().LocalNow();
   const bench::SeedTime when{platform::SystemClock().UnixSeconds(),
                              local.hour * 3600 + local.minute * 60 + local.second};
   std::fprintf(stderr, "%zu reminders: seeding %s\n", size, paths.store.c_str());
   reminders_ = bench::SeedStore(paths.store, size, when, random_);
-  if (const int error = platform::CopyFileReplacing(paths.store, paths.floor_store)) {
-    throw std::runtime_error("can not copy the store: " + platform::SystemErrorText(error));
-  }
+  files.CopyFileReplacing(paths.store, paths.floor_store);
   floor_.emplace(paths.floor_store, paths.floor_today);
   second_floor_.emplace(paths.floor_store, paths.floor_today_2);
   alerted_ = 0;

@@ -166,15 +166,14 @@ std::size_t BuildDocument(sqlite3* db, const std::string& sql, int calendar_colu
   return rows;
 }
 
+// As the service does it: the floor pays for the same atomic replace.
 void WriteOrDelete(const std::string& path, const std::string& document, std::size_t rows) {
+  platform::FileSystem& files = platform::RealFileSystem();
   if (rows == 0) {
-    platform::DeleteFile(path);
+    if (files.FileExists(path)) files.DeleteFile(path);
     return;
   }
-  platform::WriteWholeFile(path + "~", document);
-  if (const int error = platform::MoveFileReplacing(path + "~", path)) {
-    throw std::runtime_error("move to " + path + " failed: " + platform::SystemErrorText(error));
-  }
+  platform::ReplaceFileAtomically(files, path, document);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <cerrno>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -11,6 +13,8 @@
 
 namespace chimewell::platform {
 namespace {
+
+FileSystem& files = RealFileSystem();
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -39,23 +43,59 @@ TEST(WriteWholeFile, LeavesExactlyTheNewBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = folder / "file.dat";
-    DeleteFile(path);
+    if (files.FileExists(path)) files.DeleteFile(path);
     if (c.before) std::ofstream(path, std::ios::binary) << *c.before;
-    WriteWholeFile(path, c.bytes);
+    files.WriteWholeFile(path, c.bytes);
     EXPECT_EQ(ReadAll(path), c.bytes);
+    EXPECT_EQ(files.ReadWholeFile(path), c.bytes);
   }
 }
 
-TEST(WriteWholeFile, NamesThePathWhenItCannotWrite) {
+// Every failure is a FileError naming the path, the step and the system's code.
+TEST(RealFileSystem, EachFailureNamesThePathTheStepAndTheCode) {
   testing_support::TempFolder folder;
-  const std::string path = folder / "missing/file.dat";
-  try {
-    WriteWholeFile(path, "x");
-    FAIL() << "no error";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  const std::string missing = folder / "missing/file.dat";
+  const std::string file = folder / "file.dat";
+  std::ofstream(file) << "x";
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    FileStep step;
+    int code;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"write", [&] { files.WriteWholeFile(missing, "x"); }, FileStep::kWrite, ENOENT, "Can not create " + missing},
+      {"read", [&] { files.ReadWholeFile(missing); }, FileStep::kRead, ENOENT, missing},
+      {"sync", [&] { files.SyncFile(missing); }, FileStep::kSync, ENOENT, missing},
+      {"delete", [&] { files.DeleteFile(missing); }, FileStep::kDelete, ENOENT, missing},
+      {"move", [&] { files.MoveFileReplacing(missing, file); }, FileStep::kMove, ENOENT, missing},
+      {"copy", [&] { files.CopyFileReplacing(file, missing); }, FileStep::kCopy, ENOENT, missing},
+      {"folder below a file", [&] { files.CreateDirectories(file + "/sub/"); }, FileStep::kCreateDirectories,
+       ENOTDIR, file},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      c.call();
+      ADD_FAILURE() << "no error";
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.Step(), c.step);
+      EXPECT_EQ(error.Code(), c.code);
+      EXPECT_NE(std::string(error.what()).find(c.path), std::string::npos) << error.what();
+    }
   }
-  EXPECT_FALSE(FileExists(path));
+  EXPECT_FALSE(files.FileExists(missing));
+  EXPECT_EQ(ReadAll(file), "x");
+}
+
+TEST(RealFileSystem, CreateDirectoriesMakesTheWholeChainAndAcceptsOneThatExists) {
+  testing_support::TempFolder folder;
+  const std::string path = folder / "a/b/c/";
+  files.CreateDirectories(path);
+  EXPECT_TRUE(files.DirectoryExists(path));
+  files.CreateDirectories(path);
+  EXPECT_TRUE(files.DirectoryExists(folder / "a/b/c"));
 }
 
 }  // namespace
