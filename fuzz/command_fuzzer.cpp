@@ -118,7 +118,7 @@ class Harness {
   std::string Store() const { return Documents() + "Data/users/fuzz/reminder.db"; }
 
   void ResetStore() {
-    store::TDBConnection connection(Store());
+    store::DBConnection connection(Store());
     connection.Open();
     connection.ExecSQL(
         "delete from Reminders;"
@@ -140,9 +140,9 @@ class Harness {
   }
 
   void CheckIntegrity() {
-    store::TDBConnection connection(Store());
+    store::DBConnection connection(Store());
     connection.Open();
-    store::TDBQuery query(connection, "PRAGMA integrity_check");
+    store::DBQuery query(connection, "PRAGMA integrity_check");
     query.Open();
     const std::string verdict = query.RecordCount() == 1 ? query.AsString(0, 0) : "no answer";
     connection.Close();

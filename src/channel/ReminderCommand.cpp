@@ -44,7 +44,7 @@ DecodedReminderCommand DecodeReminderCommand(const std::string& text) {
   DecodedReminderCommand decoded;
   const std::optional<JsonNode> document = ParseJsonObject(text);
   if (!document) return decoded;
-  store::TReminderCommand& command = decoded.command;
+  store::ReminderCommand& command = decoded.command;
   command.LMethod = JsonGetStr(&*document, "method", "");
   if (!HasReminderPrefix(command.LMethod)) return decoded;
   const JsonNode* data = JsonFindMember(&*document, "data");

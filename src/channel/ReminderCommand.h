@@ -14,7 +14,7 @@ struct DecodedReminderCommand {
   // kNone: nothing to carry out (not an object, not a reminder method, no
   // data, an unknown method, or an append or update without its ids).
   ReminderMethod method = ReminderMethod::kNone;
-  store::TReminderCommand command;
+  store::ReminderCommand command;
   // For an alert: true when its Items array lists at least one element.
   bool alert_has_items = false;
 };

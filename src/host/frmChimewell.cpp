@@ -20,7 +20,7 @@ TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop, const platform::Clock&
   tmrInit->SetInterval(10);
   tmrInit->SetEnabled(true);
   FormCreate();
-  window_ = loop.CreateHiddenWindow(kServiceWindowClass, kServiceWindowTitle, *this);
+  window_ = loop.CreateHiddenWindow(kServiceWindowClass, kServiceWindowTitle, events_);
 }
 
 TfrmChimewell::~TfrmChimewell() { FormDestroy(); }

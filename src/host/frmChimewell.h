@@ -20,28 +20,24 @@ namespace chimewell::host {
 inline constexpr char kServiceWindowClass[] = "ChimewellWnd";
 inline constexpr char kServiceWindowTitle[] = "Chimewell";
 
-class TfrmChimewell final : public platform::WindowHandler {
+class TfrmChimewell final {
  public:
   // Creates the timers (tmrInit enabled, tmrDay disabled), runs FormCreate and
   // creates the hidden window. Throws when the window cannot be made. The store
   // and the today files are reached through `files`.
   TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock, platform::FileSystem& files,
                 LaunchValues launch);
-  ~TfrmChimewell() override;  // FormDestroy
+  ~TfrmChimewell();  // FormDestroy
   TfrmChimewell(const TfrmChimewell&) = delete;
   TfrmChimewell& operator=(const TfrmChimewell&) = delete;
 
   platform::WindowHandle Handle() const { return window_->Handle(); }
 
-  // Window messages.
-  std::intptr_t OnCopyData(std::uint64_t code, std::string_view payload) override {
-    return WMCopyData(code, payload);
-  }
-  void OnTimeChange() override { WMTimeChange(); }
-  void OnResume() override;
-
+  // Window messages, each under one name.
   std::intptr_t WMCopyData(std::uint64_t code, std::string_view payload);
   void WMTimeChange();
+  // The machine resumed from sleep.
+  void ResumeFromSleep();
   // Carries out one reminder command; -1 on every path that returns.
   std::int32_t ProcessQueryCommand(const std::string& text);
 
@@ -51,6 +47,20 @@ class TfrmChimewell final : public platform::WindowHandler {
   void NotifyTodayDataRefreshed();
 
  private:
+  // Hands the window's messages to the form's handlers.
+  class WindowEvents final : public platform::WindowHandler {
+   public:
+    explicit WindowEvents(TfrmChimewell& form) : form_(form) {}
+    std::intptr_t OnCopyData(std::uint64_t code, std::string_view payload) override {
+      return form_.WMCopyData(code, payload);
+    }
+    void OnTimeChange() override { form_.WMTimeChange(); }
+    void OnResume() override { form_.ResumeFromSleep(); }
+
+   private:
+    TfrmChimewell& form_;
+  };
+
   void FormCreate();
   void FormDestroy();
   void tmrInitTimer();
@@ -62,13 +72,14 @@ class TfrmChimewell final : public platform::WindowHandler {
   platform::FileSystem& files_;
   const LaunchValues launch_;
   // The store connection: none until PrepareDB creates it.
-  std::unique_ptr<store::TDBConnection> LDBConnection;
+  std::unique_ptr<store::DBConnection> LDBConnection;
   // Set once PrepareDB has succeeded: before that, commands and clock changes
   // must not reach the store.
   bool store_ready_ = false;
   std::unique_ptr<platform::Timer> tmrInit;
   std::unique_ptr<platform::Timer> tmrDay;
-  today::TDayTimer day_timer_;
+  today::DayTimer day_timer_;
+  WindowEvents events_{*this};
   std::unique_ptr<platform::Window> window_;
 };
 

@@ -18,7 +18,7 @@ std::int32_t TfrmChimewell::ProcessQueryCommand(const std::string& text) {
     return -1;
   }
   const channel::DecodedReminderCommand decoded = channel::DecodeReminderCommand(text);
-  const store::TReminderCommand& command = decoded.command;
+  const store::ReminderCommand& command = decoded.command;
   switch (decoded.method) {
     case channel::ReminderMethod::kNone:
       break;

@@ -99,15 +99,15 @@ class ProtocolTest : public ::testing::Test {
   static std::string Store() { return Documents() + "Data/users/u1/reminder.db"; }
   static std::string Today() { return Documents() + "Cache/users/u1/today/"; }
   static void Exec(const std::string& sql) {
-    store::TDBConnection connection(Store());
+    store::DBConnection connection(Store());
     connection.Open();
     connection.ExecSQL(sql);
     connection.Close();
   }
   static std::vector<std::string> Rows() {
-    store::TDBConnection connection(Store());
+    store::DBConnection connection(Store());
     connection.Open();
-    store::TDBQuery query(connection,
+    store::DBQuery query(connection,
                           "select CalendarID||'|'||ItemID||'|'||ReminderType||'|'||Enabled||'|'||"
                           "StartTime||'|'||Repeat||'|'||RepeatEnd||'|'||ifnull(LastNotified,'-') "
                           "from Reminders order by 1");
@@ -240,9 +240,9 @@ TEST_F(ProtocolTest, AnAlertListingAnItemWithAZeroCharacterRecordsEveryItem) {
   EXPECT_EQ(form_->ProcessQueryCommand(
                 R"({"method":"Reminder.Alert","data":{"Items":["i2","a\u0000b"]}})"),
             -1);
-  store::TDBConnection connection(Store());
+  store::DBConnection connection(Store());
   connection.Open();
-  store::TDBQuery query(connection,
+  store::DBQuery query(connection,
                         "select CalendarID||'|'||hex(ItemID)||'|'||ifnull(LastNotified,'-') "
                         "from Reminders order by 1");
   query.Open();

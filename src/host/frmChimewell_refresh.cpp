@@ -66,7 +66,7 @@ void TfrmChimewell::tmrDayTimer() {
   trace::WriteLogFmt("ReStart tmrDay after %d", day_timer_.Arm());
 }
 
-void TfrmChimewell::OnResume() {
+void TfrmChimewell::ResumeFromSleep() {
   // Timers do not count while the machine sleeps: after a night asleep the
   // midnight firing would come hours late, so check the day at once.
   if (day_timer_.Armed()) tmrDayTimer();

@@ -31,17 +31,17 @@ std::string PrepareBoundText(std::string_view text) {
   return std::string(TrimTrailingControls(platform::AnsiToUtf8(platform::Utf8ToAnsi(text))));
 }
 
-TDBConnection::TDBConnection(std::string path) : path_(std::move(path)) {}
+DBConnection::DBConnection(std::string path) : path_(std::move(path)) {}
 
-TDBConnection::~TDBConnection() {
+DBConnection::~DBConnection() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
 }
 
-void TDBConnection::Fail() const {
+void DBConnection::Fail() const {
   throw DBError(db_ != nullptr ? sqlite3_errmsg(db_) : "no database connection");
 }
 
-void TDBConnection::Open() {
+void DBConnection::Open() {
   if (db_ != nullptr) return;
   sqlite3* db = nullptr;
   const int result = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -60,7 +60,7 @@ void TDBConnection::Open() {
   }
 }
 
-void TDBConnection::Close() {
+void DBConnection::Close() {
   if (db_ == nullptr) return;
   std::optional<DBError> failure;
   if (InTransaction()) {
@@ -74,25 +74,25 @@ void TDBConnection::Close() {
   if (failure) throw *failure;
 }
 
-void TDBConnection::StartTransaction() {
+void DBConnection::StartTransaction() {
   ++transaction_number_;
   ExecSQL("BEGIN DEFERRED TRANSACTION t_" + std::to_string(transaction_number_));
 }
 
-void TDBConnection::Commit() {
+void DBConnection::Commit() {
   ExecSQL("COMMIT TRANSACTION t_" + std::to_string(transaction_number_));
 }
 
-bool TDBConnection::InTransaction() const {
+bool DBConnection::InTransaction() const {
   return db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
 }
 
-void TDBConnection::ExecSQL(const std::string& sql) {
+void DBConnection::ExecSQL(const std::string& sql) {
   if (db_ == nullptr) Fail();
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
 }
 
-TDBQuery::TDBQuery(TDBConnection& connection, const std::string& sql) : connection_(connection) {
+DBQuery::DBQuery(DBConnection& connection, const std::string& sql) : connection_(connection) {
   if (!connection.Connected()) connection.Fail();
   if (sqlite3_prepare_v2(connection.Handle(), sql.c_str(), static_cast<int>(sql.size()),
                          &statement_, nullptr) != SQLITE_OK) {
@@ -100,16 +100,16 @@ TDBQuery::TDBQuery(TDBConnection& connection, const std::string& sql) : connecti
   }
 }
 
-TDBQuery::~TDBQuery() { sqlite3_finalize(statement_); }
+DBQuery::~DBQuery() { sqlite3_finalize(statement_); }
 
-int TDBQuery::ParameterIndex(std::string_view name) const {
+int DBQuery::ParameterIndex(std::string_view name) const {
   const std::string key = ":" + std::string(name);
   const int index = sqlite3_bind_parameter_index(statement_, key.c_str());
   if (index == 0) throw DBError("Parameter '" + std::string(name) + "' not found");
   return index;
 }
 
-void TDBQuery::BindText(std::string_view name, std::string_view text) {
+void DBQuery::BindText(std::string_view name, std::string_view text) {
   const std::string bound = PrepareBoundText(text);
   // An empty text stays text, never NULL: SQLITE_TRANSIENT with a valid pointer.
   if (sqlite3_bind_text(statement_, ParameterIndex(name), bound.c_str(),
@@ -118,11 +118,11 @@ void TDBQuery::BindText(std::string_view name, std::string_view text) {
   }
 }
 
-void TDBQuery::BindInteger(std::string_view name, std::int64_t value) {
+void DBQuery::BindInteger(std::string_view name, std::int64_t value) {
   if (sqlite3_bind_int64(statement_, ParameterIndex(name), value) != SQLITE_OK) connection_.Fail();
 }
 
-void TDBQuery::Execute() {
+void DBQuery::Execute() {
   for (;;) {
     const int result = sqlite3_step(statement_);
     if (result == SQLITE_DONE) return;
@@ -130,7 +130,7 @@ void TDBQuery::Execute() {
   }
 }
 
-void TDBQuery::Open() {
+void DBQuery::Open() {
   const int columns = sqlite3_column_count(statement_);
   names_.clear();
   chunks_.clear();
@@ -158,19 +158,19 @@ void TDBQuery::Open() {
   }
 }
 
-std::optional<std::size_t> TDBQuery::FieldIndex(std::string_view name) const {
+std::optional<std::size_t> DBQuery::FieldIndex(std::string_view name) const {
   for (std::size_t i = 0; i < names_.size(); ++i) {
     if (platform::EqualsIgnoringAsciiCase(names_[i], name)) return i;
   }
   return std::nullopt;
 }
 
-std::string TDBQuery::AsString(std::size_t row, std::size_t field) const {
+std::string DBQuery::AsString(std::size_t row, std::size_t field) const {
   std::string scratch;
   return std::string(AsStringView(row, field, scratch));
 }
 
-std::string_view TDBQuery::AsStringView(std::size_t row, std::size_t field, std::string& scratch) const {
+std::string_view DBQuery::AsStringView(std::size_t row, std::size_t field, std::string& scratch) const {
   const DBValue& value = Value(row, field);
   if (const auto* text = std::get_if<std::string>(&value)) return TrimTrailingControls(*text);
   if (const auto* integer = std::get_if<std::int64_t>(&value)) {

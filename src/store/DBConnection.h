@@ -32,12 +32,12 @@ std::string PrepareBoundText(std::string_view text);
 // The store connection: one per process, opened for each unit of work and
 // closed at its end. Opening an open connection and closing a closed one do
 // nothing.
-class TDBConnection {
+class DBConnection {
  public:
-  explicit TDBConnection(std::string path);
-  ~TDBConnection();  // closes; a failing commit is lost here, so close first
-  TDBConnection(const TDBConnection&) = delete;
-  TDBConnection& operator=(const TDBConnection&) = delete;
+  explicit DBConnection(std::string path);
+  ~DBConnection();  // closes; a failing commit is lost here, so close first
+  DBConnection(const DBConnection&) = delete;
+  DBConnection& operator=(const DBConnection&) = delete;
 
   // Opens the existing store read-write (never creating it: a missing store
   // stays missing) and applies the fixed settings in order.
@@ -73,12 +73,12 @@ using DBValue = std::variant<std::monostate, std::int64_t, double, std::string>;
 // A statement object of one unit of work: prepared from one SQL text, bound by
 // parameter name (":Name"), then executed or opened as a query whose whole
 // result is read at once.
-class TDBQuery {
+class DBQuery {
  public:
-  TDBQuery(TDBConnection& connection, const std::string& sql);
-  ~TDBQuery();
-  TDBQuery(const TDBQuery&) = delete;
-  TDBQuery& operator=(const TDBQuery&) = delete;
+  DBQuery(DBConnection& connection, const std::string& sql);
+  ~DBQuery();
+  DBQuery(const DBQuery&) = delete;
+  DBQuery& operator=(const DBQuery&) = delete;
 
   void BindText(std::string_view name, std::string_view text);
   void BindInteger(std::string_view name, std::int64_t value);
@@ -106,7 +106,7 @@ class TDBQuery {
 
  private:
   int ParameterIndex(std::string_view name) const;
-  TDBConnection& connection_;
+  DBConnection& connection_;
   sqlite3_stmt* statement_ = nullptr;  // owned; finalized by the destructor
   // The rows in chunks of kRowsPerChunk rows, FieldCount() values each, one
   // after the other: one allocation per chunk instead of one per row, and

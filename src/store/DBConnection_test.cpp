@@ -20,8 +20,8 @@ class ConnectionTest : public ::testing::Test {
     std::filesystem::copy_file(CHIMEWELL_TEMPLATE_DB, path_);
   }
   // A single value read with a fresh connection of our own.
-  std::string Scalar(TDBConnection& connection, const std::string& sql) {
-    TDBQuery query(connection, sql);
+  std::string Scalar(DBConnection& connection, const std::string& sql) {
+    DBQuery query(connection, sql);
     query.Open();
     return query.RecordCount() == 0 ? "<none>" : query.AsString(0, 0);
   }
@@ -30,7 +30,7 @@ class ConnectionTest : public ::testing::Test {
 };
 
 TEST_F(ConnectionTest, OpenAppliesTheFixedSettings) {
-  TDBConnection connection(path_);
+  DBConnection connection(path_);
   connection.Open();
   EXPECT_EQ(Scalar(connection, "PRAGMA encoding"), "UTF-8");
   EXPECT_EQ(Scalar(connection, "PRAGMA cache_size"), "10000");
@@ -47,7 +47,7 @@ TEST_F(ConnectionTest, OpenAppliesTheFixedSettings) {
 
 TEST_F(ConnectionTest, AMissingStoreIsNeverCreated) {
   const std::string missing = folder_ / "gone.db";
-  TDBConnection connection(missing);
+  DBConnection connection(missing);
   EXPECT_THROW(connection.Open(), DBError);
   EXPECT_FALSE(connection.Connected());
   EXPECT_FALSE(std::filesystem::exists(missing));
@@ -62,34 +62,34 @@ TEST_F(ConnectionTest, TextIsBoundAndReadWithoutTrailingControls) {
       {"", ""},             {"  lead", "  lead"}, {"in\tside", "in\tside"},
       {"x\x01\x1f ", "x"},  {"caf\xC3\xA9 ", "caf\xC3\xA9"},
   };
-  TDBConnection connection(path_);
+  DBConnection connection(path_);
   connection.Open();
   for (const Case& c : cases) {
     SCOPED_TRACE("'" + c.bound + "'");
-    TDBQuery query(connection, "select :Value, typeof(:Value)");
+    DBQuery query(connection, "select :Value, typeof(:Value)");
     query.BindText("Value", c.bound);
     query.Open();
     ASSERT_EQ(query.RecordCount(), 1u);
     EXPECT_EQ(query.AsString(0, 0), c.stored);
     EXPECT_EQ(query.AsString(0, 1), "text");  // an empty text is never NULL
   }
-  TDBQuery read(connection, "select null, 'padded \r\n', 42, 1.5");
+  DBQuery read(connection, "select null, 'padded \r\n', 42, 1.5");
   read.Open();
   EXPECT_EQ(read.AsString(0, 0), "");
   EXPECT_EQ(read.AsString(0, 1), "padded");
   EXPECT_EQ(read.AsString(0, 2), "42");
   EXPECT_EQ(read.AsString(0, 3), "1.5");
-  EXPECT_THROW(TDBQuery(connection, "select :A").BindText("B", "x"), DBError);
+  EXPECT_THROW(DBQuery(connection, "select :A").BindText("B", "x"), DBError);
 }
 
 // Rows are kept in chunks: every row, the ones on either side of a chunk's
 // edge included, reads back as the statement gave it.
 TEST_F(ConnectionTest, EveryRowOfALargeResultReadsBack) {
-  TDBConnection connection(path_);
+  DBConnection connection(path_);
   connection.Open();
   for (const std::int64_t count : {1000, 3}) {
     SCOPED_TRACE(count);
-    TDBQuery query(connection,
+    DBQuery query(connection,
                    "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < :Count) "
                    "SELECT x, 'row ' || x || '  ', CASE WHEN x % 2 THEN NULL ELSE x / 2.0 END FROM n");
     query.BindInteger("Count", count);
@@ -111,7 +111,7 @@ TEST_F(ConnectionTest, EveryRowOfALargeResultReadsBack) {
 }
 
 TEST_F(ConnectionTest, ATransactionLeftOpenIsCommittedAtClose) {
-  TDBConnection connection(path_);
+  DBConnection connection(path_);
   connection.Open();
   connection.StartTransaction();
   connection.ExecSQL("insert into Reminders (CalendarID, ItemID) values ('c', 'i')");
@@ -129,7 +129,7 @@ TEST_F(ConnectionTest, LocksOfOthersFailAtOnceAndAFailedCloseLeavesItUsable) {
   ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
-  TDBConnection connection(path_);
+  DBConnection connection(path_);
   connection.Open();
   connection.StartTransaction();
   const auto start = std::chrono::steady_clock::now();

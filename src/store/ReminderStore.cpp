@@ -6,12 +6,12 @@
 namespace chimewell::store {
 namespace {
 
-std::string MethodTag(const TReminderCommand& command) { return "Method[" + command.LMethod + "]"; }
+std::string MethodTag(const ReminderCommand& command) { return "Method[" + command.LMethod + "]"; }
 
 // Runs one procedure's statement work, tracing its failure under the
 // command's tag so that AccessDB still commits.
 template <typename Work>
-void RunProc(const TReminderCommand& command, Work work) {
+void RunProc(const ReminderCommand& command, Work work) {
   try {
     work();
   } catch (const std::exception& error) {
@@ -21,7 +21,7 @@ void RunProc(const TReminderCommand& command, Work work) {
 
 // The fields that the insert and the update both bind; the update leaves the
 // reminder's type as it was inserted.
-void BindReminder(TDBQuery& query, const TReminderCommand& command) {
+void BindReminder(DBQuery& query, const ReminderCommand& command) {
   query.BindText("CalendarID", command.LCalendarID);
   query.BindText("ItemID", command.LItemID);
   query.BindInteger("Enabled", command.LEnabled);
@@ -50,7 +50,7 @@ void CopyTemplateAtomically(platform::FileSystem& files, const std::string& from
 
 }  // namespace
 
-bool PrepareDB(std::unique_ptr<TDBConnection>& connection, const PrepareDBContext& context) {
+bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext& context) {
   if (connection) return true;
   platform::FileSystem& files = context.files;
   if (!files.FileExists(context.reminder_db_path)) {
@@ -75,7 +75,7 @@ bool PrepareDB(std::unique_ptr<TDBConnection>& connection, const PrepareDBContex
       return false;
     }
   }
-  connection = std::make_unique<TDBConnection>(context.reminder_db_path);
+  connection = std::make_unique<DBConnection>(context.reminder_db_path);
   try {
     connection->Open();
   } catch (const std::exception& error) {
@@ -88,7 +88,7 @@ bool PrepareDB(std::unique_ptr<TDBConnection>& connection, const PrepareDBContex
   return opened;
 }
 
-void AccessDB(TDBConnection& connection, const std::function<void()>& AProc) {
+void AccessDB(DBConnection& connection, const std::function<void()>& AProc) {
   bool started = false;
   try {
     connection.Open();
@@ -109,9 +109,9 @@ void AccessDB(TDBConnection& connection, const std::function<void()>& AProc) {
   connection.Close();
 }
 
-void InsertReminderProc(TDBConnection& connection, const TReminderCommand& command) {
+void InsertReminderProc(DBConnection& connection, const ReminderCommand& command) {
   RunProc(command, [&] {
-    TDBQuery query(connection,
+    DBQuery query(connection,
                    "Insert into Reminders (CalendarID,ItemID,ReminderType,Enabled,StartTime,Repeat,"
                    "RepeatEnd) Values(:CalendarID,:ItemID,:ReminderType,:Enabled,:StartTime,:Repeat,"
                    ":RepeatEnd)");
@@ -121,9 +121,9 @@ void InsertReminderProc(TDBConnection& connection, const TReminderCommand& comma
   });
 }
 
-void UpdateReminderProc(TDBConnection& connection, const TReminderCommand& command) {
+void UpdateReminderProc(DBConnection& connection, const ReminderCommand& command) {
   RunProc(command, [&] {
-    TDBQuery query(connection,
+    DBQuery query(connection,
                    "Update Reminders Set Enabled=:Enabled,StartTime=:StartTime,Repeat=:Repeat,"
                    "RepeatEnd=:RepeatEnd ,LastNotified=null  where CalendarID=:CalendarID and "
                    "ItemID=:ItemID");
@@ -132,9 +132,9 @@ void UpdateReminderProc(TDBConnection& connection, const TReminderCommand& comma
   });
 }
 
-void DeleteReminderProc(TDBConnection& connection, const TReminderCommand& command) {
+void DeleteReminderProc(DBConnection& connection, const ReminderCommand& command) {
   RunProc(command, [&] {
-    TDBQuery query(connection, "delete FROM Reminders  where CalendarID=:CalendarID and ItemID=:ItemID");
+    DBQuery query(connection, "delete FROM Reminders  where CalendarID=:CalendarID and ItemID=:ItemID");
     query.BindText("CalendarID", command.LCalendarID);
     query.BindText("ItemID", command.LItemID);
     query.Execute();
@@ -142,15 +142,15 @@ void DeleteReminderProc(TDBConnection& connection, const TReminderCommand& comma
   });
 }
 
-void ClearCalendarProc(TDBConnection& connection, const TReminderCommand& command) {
+void ClearCalendarProc(DBConnection& connection, const ReminderCommand& command) {
   RunProc(command, [&] {
-    TDBQuery query(connection, "delete FROM Reminders  where CalendarID=:CalendarID");
+    DBQuery query(connection, "delete FROM Reminders  where CalendarID=:CalendarID");
     query.BindText("CalendarID", command.LCalendarID);
     query.Execute();
   });
 }
 
-void MarkAlertedProc(TDBConnection& connection, const TReminderCommand& command,
+void MarkAlertedProc(DBConnection& connection, const ReminderCommand& command,
                      std::int64_t unix_seconds, platform::FileSystem& files,
                      const std::string& dump_path) {
   RunProc(command, [&] {
@@ -159,7 +159,7 @@ void MarkAlertedProc(TDBConnection& connection, const TReminderCommand& command,
     // The dump comes first, so that it shows the last statement even when that
     // statement then fails.
     WriteDumpFile(files, dump_path, sql, MethodTag(command));
-    TDBQuery query(connection, sql);
+    DBQuery query(connection, sql);
     query.Execute();
   });
 }

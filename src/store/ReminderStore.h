@@ -14,7 +14,7 @@ namespace chimewell::store {
 
 // The values of one reminder command, filled from its JSON data; the
 // procedures only read them.
-struct TReminderCommand {
+struct ReminderCommand {
   std::string LMethod;      // as received, for error tags
   std::string LCalendarID;
   std::string LItemID;
@@ -40,23 +40,23 @@ struct PrepareDBContext {
 // a partial store that later starts would take as it is),
 // creates `connection` and proves once that it opens. True when it does.
 // Once the connection exists it returns true at once.
-bool PrepareDB(std::unique_ptr<TDBConnection>& connection, const PrepareDBContext& context);
+bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext& context);
 
 // Runs `AProc` as one unit of work inside one transaction: open, begin, run,
 // commit, close. Failures are traced ("AccessDB", "AccessDB#AProc"); only an
 // error of the final close reaches the caller.
-void AccessDB(TDBConnection& connection, const std::function<void()>& AProc);
+void AccessDB(DBConnection& connection, const std::function<void()>& AProc);
 
 // The procedures. Each traces its own failure under "Method[<LMethod>]".
-void InsertReminderProc(TDBConnection& connection, const TReminderCommand& command);
-void UpdateReminderProc(TDBConnection& connection, const TReminderCommand& command);
-void DeleteReminderProc(TDBConnection& connection, const TReminderCommand& command);
-void ClearCalendarProc(TDBConnection& connection, const TReminderCommand& command);
+void InsertReminderProc(DBConnection& connection, const ReminderCommand& command);
+void UpdateReminderProc(DBConnection& connection, const ReminderCommand& command);
+void DeleteReminderProc(DBConnection& connection, const ReminderCommand& command);
+void ClearCalendarProc(DBConnection& connection, const ReminderCommand& command);
 // Sets LastNotified to `unix_seconds` on every row whose ItemID is listed, in
 // every calendar, after writing the statement to `dump_path`. A dump that
 // cannot be written is traced and the update still runs: the dump is only a
 // diagnostic, and skipping the update would list the reminder again.
-void MarkAlertedProc(TDBConnection& connection, const TReminderCommand& command,
+void MarkAlertedProc(DBConnection& connection, const ReminderCommand& command,
                      std::int64_t unix_seconds, platform::FileSystem& files,
                      const std::string& dump_path);
 

@@ -24,9 +24,9 @@ using Texts = std::vector<std::string>;
 // Every row of the table as "Cal|Item|Type|Enabled|Start|Repeat|End|Last",
 // NULL written as "-", ordered by CalendarID and ItemID.
 std::vector<std::string> Rows(const std::string& path) {
-  TDBConnection connection(path);
+  DBConnection connection(path);
   connection.Open();
-  TDBQuery query(connection,
+  DBQuery query(connection,
                  "select CalendarID, ItemID, ReminderType, Enabled, StartTime, Repeat, RepeatEnd, "
                  "ifnull(LastNotified, '-') from Reminders order by CalendarID, ItemID");
   query.Open();
@@ -44,17 +44,17 @@ class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::copy_file(CHIMEWELL_TEMPLATE_DB, path_); }
   void Seed(const std::string& sql) {
-    TDBConnection connection(path_);
+    DBConnection connection(path_);
     connection.Open();
     connection.ExecSQL(sql);
     connection.Close();
   }
   TempFolder folder_;
   std::string path_ = folder_ / "reminder.db";
-  TDBConnection connection_{path_};
+  DBConnection connection_{path_};
 };
 
-TReminderCommand Command(std::string method, std::string calendar, std::string item,
+ReminderCommand Command(std::string method, std::string calendar, std::string item,
                          std::int32_t type = 0, std::int32_t enabled = 1, std::int64_t start = 100,
                          std::int32_t repeat = 0, std::int64_t end = 0) {
   return {std::move(method), std::move(calendar), std::move(item), type, enabled, start, repeat, end, ""};
@@ -69,42 +69,42 @@ const char* const kSeed =
 TEST_F(StoreTest, ProceduresChangeTheTableAsTheirCommandSays) {
   struct Case {
     const char* name;
-    std::function<void(TDBConnection&)> proc;
+    std::function<void(DBConnection&)> proc;
     std::vector<std::string> rows;
     Texts trace;
   };
   const Case cases[] = {
       {"append",
-       [](TDBConnection& c) { InsertReminderProc(c, Command("Reminder.Append", "C", "i9", 1, 1, 7, 3, 8)); },
+       [](DBConnection& c) { InsertReminderProc(c, Command("Reminder.Append", "C", "i9", 1, 1, 7, 3, 8)); },
        {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600", "C|i9|1|1|7|3|8|-"},
        {}},
       {"append of an existing pair is refused by the key",
-       [](TDBConnection& c) { InsertReminderProc(c, Command("Reminder.Append", "A", "i1", 1, 0, 7)); },
+       [](DBConnection& c) { InsertReminderProc(c, Command("Reminder.Append", "A", "i1", 1, 0, 7)); },
        {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
        {"Error!Method[Reminder.Append],Exception:UNIQUE constraint failed: Reminders.CalendarID, "
         "Reminders.ItemID"}},
       {"update clears LastNotified and keeps the type",
-       [](TDBConnection& c) { UpdateReminderProc(c, Command("Reminder.Update", "A", "i1", 1, 0, 7, 2, 9)); },
+       [](DBConnection& c) { UpdateReminderProc(c, Command("Reminder.Update", "A", "i1", 1, 0, 7, 2, 9)); },
        {"A|i1|0|0|7|2|9|-", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
        {}},
       {"update of no row changes nothing",
-       [](TDBConnection& c) { UpdateReminderProc(c, Command("Reminder.Update", "Z", "i1")); },
+       [](DBConnection& c) { UpdateReminderProc(c, Command("Reminder.Update", "Z", "i1")); },
        {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
        {}},
       {"delete",
-       [](TDBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A", "i1")); },
+       [](DBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A", "i1")); },
        {"A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
        {"Delete CalendarID:A,ItemID:i1 over."}},
       {"delete of no row still traces its line",
-       [](TDBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A", "nope")); },
+       [](DBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A", "nope")); },
        {"A|i1|0|1|100|0|0|500", "A|i2|1|1|200|5|0|-", "B|i1|0|0|300|1|900|600"},
        {"Delete CalendarID:A,ItemID:nope over."}},
       {"clear removes both types of one calendar",
-       [](TDBConnection& c) { ClearCalendarProc(c, Command("Reminder.Clear", "A", "")); },
+       [](DBConnection& c) { ClearCalendarProc(c, Command("Reminder.Clear", "A", "")); },
        {"B|i1|0|0|300|1|900|600"},
        {}},
       {"ids with trailing blanks match without them",
-       [](TDBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A \r\n", "i2  ")); },
+       [](DBConnection& c) { DeleteReminderProc(c, Command("Reminder.Delete", "A \r\n", "i2  ")); },
        {"A|i1|0|1|100|0|0|500", "B|i1|0|0|300|1|900|600"},
        {"Delete CalendarID:A \r", ",ItemID:i2   over."}},
   };
@@ -124,7 +124,7 @@ TEST_F(StoreTest, ProceduresChangeTheTableAsTheirCommandSays) {
 TEST_F(StoreTest, AlertMarksEveryListedItemInEveryCalendarAndDumpsItsStatement) {
   Seed(kSeed);
   Seed("insert into Reminders values ('C','it''s',0,1,1,0,0,NULL);");
-  TReminderCommand alert = Command("Reminder.Alert", "", "");
+  ReminderCommand alert = Command("Reminder.Alert", "", "");
   alert.LInItemSql = "'i1','it''s'";
   const std::string dump = folder_ / "~~Alert.dat";
   TraceCapture trace;
@@ -139,7 +139,7 @@ TEST_F(StoreTest, AlertMarksEveryListedItemInEveryCalendarAndDumpsItsStatement) 
 
 TEST_F(StoreTest, AlertStillUpdatesWhenItsDumpCannotBeWritten) {
   Seed(kSeed);
-  TReminderCommand alert = Command("Reminder.Alert", "", "");
+  ReminderCommand alert = Command("Reminder.Alert", "", "");
   alert.LInItemSql = "'i2'";
   TraceCapture trace;
   AccessDB(connection_, [&] {
@@ -157,7 +157,7 @@ TEST_F(StoreTest, AlertStillUpdatesWhenItsDumpCannotBeWritten) {
 
 TEST_F(StoreTest, AFailedStatementIsTracedAndTheDumpStillHoldsIt) {
   Seed("drop table Reminders;");
-  TReminderCommand alert = Command("reminder.alert", "", "");
+  ReminderCommand alert = Command("reminder.alert", "", "");
   alert.LInItemSql = "'x'";
   const std::string dump = folder_ / "~~Alert.dat";
   TraceCapture trace;
@@ -197,7 +197,7 @@ class PrepareTest : public ::testing::Test {
   TempFolder folder_;
   std::string data_dir_ = folder_ / "Pelicorda/Calendar/Data/users/u 1/";
   int quits_ = 0;
-  std::unique_ptr<TDBConnection> connection_;
+  std::unique_ptr<DBConnection> connection_;
   testing_support::FaultInjectingFileSystem files_;
 };
 

@@ -8,13 +8,13 @@ std::uint32_t MillisecondsToNextDay(const platform::LocalDateTime& now) {
   return 86'400'000u - elapsed + 5000u;
 }
 
-TDayTimer::TDayTimer(platform::Timer& timer, const platform::Clock& clock)
+DayTimer::DayTimer(platform::Timer& timer, const platform::Clock& clock)
     : timer_(timer), clock_(clock) {
   timer_.SetEnabled(false);
   timer_.SetInterval(5000);
 }
 
-std::uint32_t TDayTimer::Arm() {
+std::uint32_t DayTimer::Arm() {
   const platform::LocalDateTime now = clock_.LocalNow();
   tag_ = now.day;
   const std::uint32_t interval = MillisecondsToNextDay(now);

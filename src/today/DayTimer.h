@@ -13,10 +13,10 @@ namespace chimewell::today {
 // the local clock (a day with a daylight-saving shift is not corrected).
 std::uint32_t MillisecondsToNextDay(const platform::LocalDateTime& now);
 
-class TDayTimer {
+class DayTimer {
  public:
   // `timer` is created disabled with the interval 5000 and the tag 0.
-  TDayTimer(platform::Timer& timer, const platform::Clock& clock);
+  DayTimer(platform::Timer& timer, const platform::Clock& clock);
 
   // Stores today's day of month as the tag, sets the interval and enables
   // the timer. Returns the interval.

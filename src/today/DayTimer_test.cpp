@@ -38,10 +38,10 @@ class FakeTimer : public platform::Timer {
   bool Enabled() const override { return enabled; }
 };
 
-TEST(TDayTimer, RemembersTheDayOfMonthOnlyWhenArmed) {
+TEST(DayTimer, RemembersTheDayOfMonthOnlyWhenArmed) {
   FakeClock clock;
   FakeTimer timer;
-  TDayTimer day(timer, clock);
+  DayTimer day(timer, clock);
   EXPECT_FALSE(timer.enabled);
   EXPECT_EQ(timer.interval, 5000u);
   EXPECT_EQ(day.Tag(), 0);

@@ -30,13 +30,13 @@ struct TodayFile {
   const char* no_rows_error;
   const char* count_format;
   bool trace_refreshed;
-  Columns (*columns)(const store::TDBQuery& query);
+  Columns (*columns)(const store::DBQuery& query);
   // Appends one row's element to `out` and writes its trace line.
-  void (*element)(const store::TDBQuery& query, std::size_t row, const Columns& columns,
+  void (*element)(const store::DBQuery& query, std::size_t row, const Columns& columns,
                   std::string_view group, std::string& out);
 };
 
-std::size_t Field(const store::TDBQuery& query, std::string_view name) {
+std::size_t Field(const store::DBQuery& query, std::string_view name) {
   const auto index = query.FieldIndex(name);
   if (!index) throw std::runtime_error("Field '" + std::string(name) + "' not found");
   return *index;
@@ -44,7 +44,7 @@ std::size_t Field(const store::TDBQuery& query, std::string_view name) {
 
 // The value as a 64-bit integer: an integer as it is, a text of digits as
 // its number; anything else does not convert.
-std::int64_t Int64(const store::TDBQuery& query, std::size_t row, std::size_t field) {
+std::int64_t Int64(const store::DBQuery& query, std::size_t row, std::size_t field) {
   const store::DBValue& value = query.Value(row, field);
   if (const auto* integer = std::get_if<std::int64_t>(&value)) return *integer;
   std::string scratch;
@@ -59,7 +59,7 @@ std::int64_t Int64(const store::TDBQuery& query, std::size_t row, std::size_t fi
 
 // Looked up in the order the rows first use them, so a missing column is
 // reported as the first row would have met it.
-Columns ReminderColumns(const store::TDBQuery& query) {
+Columns ReminderColumns(const store::DBQuery& query) {
   Columns columns;
   columns.calendar = Field(query, "CalendarID");
   columns.item = Field(query, "ItemID");
@@ -68,14 +68,14 @@ Columns ReminderColumns(const store::TDBQuery& query) {
   return columns;
 }
 
-Columns DaysMatterColumns(const store::TDBQuery& query) {
+Columns DaysMatterColumns(const store::DBQuery& query) {
   Columns columns;
   columns.calendar = Field(query, "CalendarID");
   columns.item = Field(query, "ItemID");
   return columns;
 }
 
-void ReminderElement(const store::TDBQuery& query, std::size_t row, const Columns& columns,
+void ReminderElement(const store::DBQuery& query, std::size_t row, const Columns& columns,
                      std::string_view group, std::string& out) {
   std::string item_scratch, text_scratch;
   const std::string_view item = query.AsStringView(row, columns.item, item_scratch);
@@ -94,7 +94,7 @@ void ReminderElement(const store::TDBQuery& query, std::size_t row, const Column
                      group, item, time, time_text);
 }
 
-void DaysMatterElement(const store::TDBQuery& query, std::size_t row, const Columns& columns,
+void DaysMatterElement(const store::DBQuery& query, std::size_t row, const Columns& columns,
                        std::string_view group, std::string& out) {
   std::string scratch;
   const std::string_view item = query.AsStringView(row, columns.item, scratch);
@@ -115,7 +115,7 @@ const TodayFile kDaysMatterFile{"MakeTodayDaysMatterData", TodayDaysMatterSql, "
 // close has nothing to commit and cannot fail.
 class CloseOnExit {
  public:
-  explicit CloseOnExit(store::TDBConnection& connection) : connection_(connection) {}
+  explicit CloseOnExit(store::DBConnection& connection) : connection_(connection) {}
   ~CloseOnExit() {
     try {
       connection_.Close();
@@ -127,7 +127,7 @@ class CloseOnExit {
   CloseOnExit& operator=(const CloseOnExit&) = delete;
 
  private:
-  store::TDBConnection& connection_;
+  store::DBConnection& connection_;
 };
 
 // Replaces the target with the document in one step. A failed move is
@@ -144,14 +144,14 @@ void WriteAndReplace(platform::FileSystem& files, const TodayFile& file, const s
   if (file.trace_refreshed) trace::WriteLogFmt("%s refreshd.", target);
 }
 
-bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, const TodayFolders& folders,
+bool MakeTodayData(const TodayFile& file, store::DBConnection& connection, const TodayFolders& folders,
                    platform::FileSystem& files) {
   trace::WriteLog(std::string(file.operation) + " >");
   {
     CloseOnExit close(connection);
     connection.Open();
     RegisterTodaySqlFunctions(connection.Handle());
-    store::TDBQuery query(connection, file.sql());
+    store::DBQuery query(connection, file.sql());
     store::WriteDumpFile(files, folders.user_cache_dir + file.dump_name, file.sql(), file.operation);
     const std::string target = folders.today_dir + file.file_name;
     query.Open();
@@ -184,12 +184,12 @@ bool MakeTodayData(const TodayFile& file, store::TDBConnection& connection, cons
 
 }  // namespace
 
-bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders,
+bool MakeTodayReminderData(store::DBConnection& connection, const TodayFolders& folders,
                            platform::FileSystem& files) {
   return MakeTodayData(kReminderFile, connection, folders, files);
 }
 
-bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders,
+bool MakeTodayDaysMatterData(store::DBConnection& connection, const TodayFolders& folders,
                              platform::FileSystem& files) {
   return MakeTodayData(kDaysMatterFile, connection, folders, files);
 }

@@ -22,11 +22,11 @@ struct TodayFolders {
 // stays, the "~" file keeps the new document and the failure is traced. Errors of the document stage are
 // traced; errors before it (opening the store, running the statement) are
 // thrown, with the connection closed. Returns true whenever it returns.
-bool MakeTodayReminderData(store::TDBConnection& connection, const TodayFolders& folders,
+bool MakeTodayReminderData(store::DBConnection& connection, const TodayFolders& folders,
                            platform::FileSystem& files);
 
 // The same for daysmatter.json and the day-level statement.
-bool MakeTodayDaysMatterData(store::TDBConnection& connection, const TodayFolders& folders,
+bool MakeTodayDaysMatterData(store::DBConnection& connection, const TodayFolders& folders,
                              platform::FileSystem& files);
 
 }  // namespace chimewell::today

@@ -36,7 +36,7 @@ class TodayDataTest : public ::testing::Test {
     fs::create_directories(folders_.today_dir);
   }
   void Seed(const std::string& sql) {
-    store::TDBConnection connection(db_);
+    store::DBConnection connection(db_);
     connection.Open();
     connection.ExecSQL(sql);
     connection.Close();
@@ -57,7 +57,7 @@ class TodayDataTest : public ::testing::Test {
   TempFolder folder_;
   std::string db_ = folder_ / "reminder.db";
   TodayFolders folders_{folder_ / "cache/today/", folder_ / "cache/"};
-  store::TDBConnection connection_{db_};
+  store::DBConnection connection_{db_};
   FaultInjectingFileSystem files_;
   std::int64_t yesterday_ = (std::time(nullptr) / 86400 - 1) * 86400 + 1;
 };

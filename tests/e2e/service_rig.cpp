@@ -207,9 +207,9 @@ std::size_t ServiceRig::OpenFileDescriptors() const {
 }
 
 StoreRows ServiceRig::Rows() const {
-  store::TDBConnection connection(Store());
+  store::DBConnection connection(Store());
   connection.Open();
-  store::TDBQuery query(connection,
+  store::DBQuery query(connection,
                         "select CalendarID||'|'||ItemID||'|'||ReminderType||'|'||Enabled||'|'||"
                         "StartTime||'|'||Repeat||'|'||RepeatEnd||'|'||ifnull(LastNotified,'-') "
                         "from Reminders order by CalendarID, ItemID");
@@ -224,9 +224,9 @@ StoreRows ServiceRig::Rows() const {
 }
 
 std::string ServiceRig::IntegrityCheck() const {
-  store::TDBConnection connection(Store());
+  store::DBConnection connection(Store());
   connection.Open();
-  store::TDBQuery query(connection, "PRAGMA integrity_check");
+  store::DBQuery query(connection, "PRAGMA integrity_check");
   query.Open();
   std::string verdict;
   for (std::size_t r = 0; r < query.RecordCount(); ++r) verdict += query.AsString(r, 0);
@@ -235,7 +235,7 @@ std::string ServiceRig::IntegrityCheck() const {
 }
 
 void ServiceRig::Exec(const std::string& sql) const {
-  store::TDBConnection connection(Store());
+  store::DBConnection connection(Store());
   connection.Open();
   connection.ExecSQL(sql);
   connection.Close();
