@@ -1,41 +1,16 @@
-// Test helpers: a private temporary folder, and the texts the process traced
-// to standard error while a capture ran.
+// Test helper: the texts the process traced to standard error while a
+// capture ran. (Also brings temp_folder.h, which tests include through it.)
 #pragma once
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "test_support/temp_folder.h"
+
 namespace chimewell::testing_support {
-
-// The whole content of a file, "" when it cannot be read.
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cw-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Switches the trace on and collects the text part of every trace line
 // written while it lives.

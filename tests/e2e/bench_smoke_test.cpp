@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "process_runner.h"
+#include "test_support/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -26,8 +27,8 @@ std::string Column(const std::string& header, const std::string& row, const std:
 }
 
 TEST(BenchSmoke, ServiceFilesEqualTheFloorsOnAMixedStore) {
-  char pattern[] = "/tmp/cw-bench-XXXXXX";
-  const std::string root = ::mkdtemp(pattern);
+  const testing_support::TempFolder folder("cw-bench");
+  const std::string& root = folder.Path();
   fs::create_directory(root + "/Documents");
   const std::string results = root + "/results.tsv";
   const ProcessOutcome outcome =
@@ -47,7 +48,6 @@ TEST(BenchSmoke, ServiceFilesEqualTheFloorsOnAMixedStore) {
   EXPECT_GT(std::stoi(Column(header, row, "due_daysmatter")), 0);
   // The bench user's folders are gone again.
   EXPECT_TRUE(fs::is_empty(root + "/Documents/Pelicorda/Calendar/Data/users"));
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/command_line.h"
 #include "scenario_runner.h"
+#include "test_support/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -15,12 +16,6 @@ namespace fs = std::filesystem;
 // A private runtime folder (and so a private window bus) per test.
 class NativeTarget final : public Target {
  public:
-  NativeTarget() {
-    char pattern[] = "/tmp/cw-e2e-XXXXXX";
-    root_ = ::mkdtemp(pattern);
-  }
-  ~NativeTarget() override { fs::remove_all(root_); }
-
   ProcessOutcome RunChimectl(const std::vector<std::string>& arguments,
                              const std::string& input) override {
     std::vector<std::string> command = {CHIMECTL_PATH};
@@ -49,7 +44,8 @@ class NativeTarget final : public Target {
   const std::string& Root() const { return root_; }
 
  private:
-  std::string root_;
+  testing_support::TempFolder folder_{"cw-e2e"};
+  const std::string root_ = folder_.Path();
 };
 
 class NativeScenario : public ::testing::TestWithParam<Scenario> {};

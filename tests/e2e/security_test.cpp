@@ -13,6 +13,7 @@
 #include "platform/message_loop.h"
 #include "process_runner.h"
 #include "scenario_runner.h"
+#include "test_support/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -22,15 +23,14 @@ namespace fs = std::filesystem;
 class SecurityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/cw-sec-XXXXXX";
-    root_ = ::mkdtemp(pattern);
+    root_ = folder_.Path();
     bus_ = root_ + "/chimewell-bus";
     ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(root_); }
   std::map<std::string, std::optional<std::string>> Environment() const {
     return {{"XDG_RUNTIME_DIR", root_}, {"HOME", root_}, {"isDebug", "1"}};
   }
+  testing_support::TempFolder folder_{"cw-sec"};
   std::string root_, bus_;
 };
 

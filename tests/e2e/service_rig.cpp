@@ -36,9 +36,6 @@ class ServiceRig::ViewHandler final : public platform::WindowHandler {
 };
 
 ServiceRig::ServiceRig() {
-  char pattern[] = "/tmp/cw-rig-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
   // This process finds the service's window on the same private bus.
   ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
   view_handler_ = std::make_unique<ViewHandler>(notifications_);
@@ -59,8 +56,6 @@ ServiceRig::~ServiceRig() {
     WaitForExit();
   }
   CloseView();
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
 }
 
 std::string ServiceRig::Store() const {

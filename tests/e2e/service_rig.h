@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/message_loop.h"
+#include "test_support/temp_folder.h"
 
 namespace chimewell::e2e {
 
@@ -80,7 +81,8 @@ class ServiceRig {
  private:
   long StatusKiB(const char* field) const;
 
-  std::string root_;
+  testing_support::TempFolder folder_{"cw-rig"};
+  const std::string root_ = folder_.Path();
   std::string user_ = "u1";
   std::string trace_path_;
   int starts_ = 0;

@@ -19,6 +19,7 @@
 #include "earlier_today.h"
 #include "platform/win32/launch_command_line.h"
 #include "scenario_runner.h"
+#include "test_support/temp_folder.h"
 #include "today/testing/due_today_table.h"
 
 namespace chimewell::e2e {
@@ -52,14 +53,11 @@ bool IsWineNoise(const std::string& line) {
 class Wine {
  public:
   Wine() {
-    char pattern[] = "/tmp/cw-wine-XXXXXX";
-    root_ = ::mkdtemp(pattern);
     fs::create_directory(root_ + "/Documents");
     SetDocuments(WindowsPath(root_ + "/Documents"));
   }
   ~Wine() {
     SetDocuments(kDefaultDocuments);
-    fs::remove_all(root_);
   }
   Wine(const Wine&) = delete;
   Wine& operator=(const Wine&) = delete;
@@ -100,7 +98,8 @@ class Wine {
     EXPECT_EQ(set.exit_code, 0) << "setting Documents: " << set.out << set.err;
   }
 
-  std::string root_;
+  testing_support::TempFolder folder_{"cw-wine"};
+  const std::string root_ = folder_.Path();
 };
 
 class WineTarget final : public Target {
@@ -157,13 +156,7 @@ TEST_F(WineTest, Win32BackendChecks) {
   EXPECT_EQ(checks.exit_code, 0) << checks.out << checks.err;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing_support::ReadFileIfPresent;
 
 bool HoldsItem(const std::optional<std::string>& document, const std::string& item) {
   return document && document->find("\"ItemID\":\"" + item + "\"") != std::string::npos;
@@ -213,7 +206,7 @@ TEST_F(WineTest, HeldTodayFileKeepsTheOldDocumentUntilReleased) {
   std::optional<std::string> old_document;
   const bool first = await(
       [&] {
-        old_document = ReadWholeFile(target);
+        old_document = ReadFileIfPresent(target);
         return HoldsItem(old_document, "i1");
       },
       30s);
@@ -224,8 +217,8 @@ TEST_F(WineTest, HeldTodayFileKeepsTheOldDocumentUntilReleased) {
                                          DailyAppend("i2") + "\n");
     EXPECT_EQ(held.exit_code, 0) << held.out << held.err;
     EXPECT_EQ(SplitLines(held.out), std::vector<std::string>{"-1"}) << "the Append's result";
-    const auto held_temporary = ReadWholeFile(temporary);
-    EXPECT_EQ(ReadWholeFile(target), old_document) << "the held file changed";
+    const auto held_temporary = ReadFileIfPresent(temporary);
+    EXPECT_EQ(ReadFileIfPresent(target), old_document) << "the held file changed";
     EXPECT_TRUE(HoldsItem(held_temporary, "i1") && HoldsItem(held_temporary, "i2"))
         << "reminder.json~: " << held_temporary.value_or("(none)");
 
@@ -234,7 +227,7 @@ TEST_F(WineTest, HeldTodayFileKeepsTheOldDocumentUntilReleased) {
     std::optional<std::string> new_document;
     EXPECT_TRUE(await(
         [&] {
-          new_document = ReadWholeFile(target);
+          new_document = ReadFileIfPresent(target);
           return HoldsItem(new_document, "i2") && !fs::exists(temporary);
         },
         30s))

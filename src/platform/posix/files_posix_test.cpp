@@ -4,24 +4,18 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "test_support/trace_capture.h"
+#include "test_support/temp_folder.h"
 
 namespace chimewell::platform {
 namespace {
 
 FileSystem& files = RealFileSystem();
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::ReadFile;
 
 // The writer overwrites in place and cuts off the rest: whatever the file
 // held before, only the new bytes remain.
@@ -46,7 +40,7 @@ TEST(WriteWholeFile, LeavesExactlyTheNewBytes) {
     if (files.FileExists(path)) files.DeleteFile(path);
     if (c.before) std::ofstream(path, std::ios::binary) << *c.before;
     files.WriteWholeFile(path, c.bytes);
-    EXPECT_EQ(ReadAll(path), c.bytes);
+    EXPECT_EQ(ReadFile(path), c.bytes);
     EXPECT_EQ(files.ReadWholeFile(path), c.bytes);
   }
 }
@@ -86,7 +80,7 @@ TEST(RealFileSystem, EachFailureNamesThePathTheStepAndTheCode) {
     }
   }
   EXPECT_FALSE(files.FileExists(missing));
-  EXPECT_EQ(ReadAll(file), "x");
+  EXPECT_EQ(ReadFile(file), "x");
 }
 
 TEST(RealFileSystem, CreateDirectoriesMakesTheWholeChainAndAcceptsOneThatExists) {
