@@ -317,7 +317,7 @@ TEST_F(WineTest, DailyReminderEarlierTodayIsListedWestOfUtc) {
                earlier.session, "C.UTF-8", std::chrono::seconds(60), {{"TZ", kZone}});
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("timechange"), std::string::npos) << run.out;
-  EXPECT_EQ(ReadWholeFile(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/ny/today/reminder.json"),
+  EXPECT_EQ(ReadFileIfPresent(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/ny/today/reminder.json"),
             R"({"Calendar_ny":{"ID":"ny","Reminds":[)" + earlier.element + "]}}");
 }
 
