@@ -4,7 +4,7 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # SECONDS: run time of each target (default 60, or $CHIMEWELL_FUZZ_SECONDS).
-# TARGET: json, command (default: both). Build first:
+# TARGET: json, command, launch (default: all). Build first:
 #   cmake --preset fuzz && cmake --build --preset fuzz
 #
 # Each target starts from the seed corpus in fuzz/corpus/<target>/ (read only)
@@ -20,7 +20,7 @@ BUILD=$ROOT/build/fuzz
 SECONDS_EACH=${1:-${CHIMEWELL_FUZZ_SECONDS:-60}}
 shift || true
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(json command)
+((${#TARGETS[@]})) || TARGETS=(json command launch)
 
 mkdir -p "$BUILD/artifacts"
 for target in "${TARGETS[@]}"; do

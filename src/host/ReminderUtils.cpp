@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/documents.h"
+#include "platform/folder_name.h"
 #include "platform/process.h"
 #include "trace/uLog.h"
 
@@ -132,7 +133,9 @@ std::string GetTemplateDBPath() {
 }
 
 bool CheckLaunchContext() {
-  if (GetUserID().empty()) {
+  // The user id becomes a folder name as it is: one that would climb out of
+  // the users folder or into another user's is refused like a missing one.
+  if (!platform::IsOneFolderName(GetUserID())) {
     trace::WriteError("Can not Get userid data.");
     return false;
   }

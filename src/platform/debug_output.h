@@ -10,7 +10,9 @@ namespace chimewell::platform {
 
 // Hands one piece of text (UTF-8) to the channel; the outcome is ignored.
 // Windows: OutputDebugStringW. POSIX: one write() to standard error followed by
-// a line feed, the channel's record separator.
+// a line feed, the channel's record separator; a line feed or carriage return
+// inside the piece is written as the two characters \n or \r, so a piece stays
+// one record.
 void OutputDebugText(std::string_view text) noexcept;
 
 }  // namespace chimewell::platform

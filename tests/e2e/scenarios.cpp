@@ -23,6 +23,11 @@ Scenario Refused(const char* name, std::vector<std::string> options, const std::
           .trace = {"{start}", error}};
 }
 
+Scenario WindowsOnly(Scenario scenario) {
+  scenario.windows_only = true;
+  return scenario;
+}
+
 const char* const kNoUser = "Error!Can not Get userid data.";
 const char* const kNoWindow = "Error!Can not Get CalendarVeiwWnd data.";
 
@@ -59,6 +64,13 @@ const std::vector<Scenario>& Scenarios() {
   static const std::vector<Scenario> scenarios = {
       Refused("NoArgument", {"--no-param"}, "without parameter", kNoUser),
       Refused("EmptyUserId", {"--param", "|{view}"}, R"(\|\d+)", kNoUser),
+      // A user id becomes a folder name: nothing that climbs out or nests.
+      Refused("DotUserId", {"--param", ".|{view}"}, R"(\.\|\d+)", kNoUser),
+      Refused("DotDotUserId", {"--param", "..|{view}"}, R"(\.\.\|\d+)", kNoUser),
+      Refused("UserIdClimbingOut", {"--param", "../../x|{view}"}, R"(\.\./\.\./x\|\d+)", kNoUser),
+      Refused("UserIdWithSlash", {"--param", "alice/bob|{view}"}, R"(alice/bob\|\d+)", kNoUser),
+      Refused("UserIdWithBackslash", {"--param", "alice\\..\\bob|{view}"}, R"(alice\\\.\.\\bob\|\d+)", kNoUser),
+      WindowsOnly(Refused("UserIdWithColon", {"--param", "c:x|{view}"}, R"(c:x\|\d+)", kNoUser)),
       Refused("UserIdOnly", {"--param", "u1"}, "u1", kNoWindow),
       Refused("TrailingBar", {"--param", "u1|"}, R"(u1\|)", kNoWindow),
       Refused("ZeroWindow", {"--param", "u1|0"}, R"(u1\|0)", kNoWindow),

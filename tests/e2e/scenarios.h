@@ -25,6 +25,7 @@ struct Scenario {
   int refreshes = 0;                     // refresh notifications the view window receives
   int exit_code = 0;
   bool posix_only = false;
+  bool windows_only = false;
 };
 
 const std::vector<Scenario>& Scenarios();
