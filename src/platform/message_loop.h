@@ -115,7 +115,9 @@ std::unique_ptr<MessageLoop> CreateMessageLoop();
 // True while `handle` names an existing window (of any process).
 bool IsWindow(WindowHandle handle);
 
-// A window of this class name, if one exists (FindWindowW).
+// A window of this class name, if one exists (FindWindowW). POSIX: throws
+// std::runtime_error naming the cause when the bus folder is not one this
+// user can trust (its windows could be anyone's).
 std::optional<WindowHandle> FindWindowByClass(const std::string& class_name);
 
 }  // namespace chimewell::platform

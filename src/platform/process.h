@@ -15,6 +15,12 @@ std::string CommandLine();
 // CommandLine() by SplitCommandLine (command_line.h); on POSIX they are argv.
 std::vector<std::string> CommandLineArguments();
 
+// The arguments as command-line tools read them, the program's name first:
+// on Windows split by the system's rules for C programs (CommandLineToArgvW:
+// a backslash escapes a double quote, so "{\"method\":1}" arrives whole),
+// unlike the service's own launch rule; on POSIX argv.
+std::vector<std::string> ToolArguments();
+
 // Records argv for CommandLine()/CommandLineArguments() where the platform has no
 // command-line query of its own. Called once by main before anything else; a
 // no-op on Windows.

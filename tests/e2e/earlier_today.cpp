@@ -22,8 +22,8 @@ EarlierToday DailyEarlierToday(const std::string& zone, const std::string& item)
 
   EarlierToday earlier;
   earlier.start = start;
-  // The pause lets the service prepare its store before the first command.
-  earlier.session = "!sleep 300\n" R"({"method":"Reminder.Append","data":{"CalendarID":"ny","ItemID":")" + item +
+  // No pause first: chimectl run waits for the service to be ready.
+  earlier.session = R"({"method":"Reminder.Append","data":{"CalendarID":"ny","ItemID":")" + item +
                     R"(","ReminderType":0,"Enabled":1,"StartTime":)" + std::to_string(start) +
                     R"(,"Repeat":1,"RepeatEnd":0}})" "\n!timechange\n";
   earlier.element = R"({"ItemID":")" + item + R"(","RemindTime":)" + std::to_string(start) +

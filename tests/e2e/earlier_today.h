@@ -9,7 +9,7 @@ namespace chimewell::e2e {
 
 struct EarlierToday {
   std::int64_t start = 0;   // StartTime: earlier today, local to the zone
-  std::string session;      // chimectl run input: a pause, the Append, then a clock change
+  std::string session;      // chimectl run input: the Append, then a clock change
   std::string element;      // what reminder.json must hold for it
 };
 

@@ -350,6 +350,48 @@ TEST_F(WineTest, TraceTimestampTakesTheLocalesTimeSeparator) {
   EXPECT_GE(CountTimestamps(run.err, '.'), 3) << run.err;
 }
 
+// chimectl splits its own command line the way Windows programs do, so a
+// JSON text with quotes arrives byte for byte from cmd and from a Unix shell
+// (through Wine, which quotes argv the same way).
+TEST_F(WineTest, ChimectlArgumentsArriveByteForByte) {
+  const Wine wine;
+  std::thread listener_thread;
+  ProcessOutcome listened;
+  listener_thread = std::thread([&] { listened = wine.Run({CHIMECTL_EXE, "listen"}); });
+  const std::string json = R"({"method":"Reminder.Delete","data":{"CalendarID":"a b","ItemID":"x\"y"}})";
+  // The line as a user types it in cmd: \" for each quote, \\\" for the
+  // JSON's own backslash before a quote.
+  const std::string typed = wine.Root() + "/typed.cmd";
+  std::ofstream(typed) << "@" << WindowsPath(CHIMECTL_EXE)
+                       << R"( send --class ChimectlView --wait 20 "{\"method\":\"Reminder.Delete\",)"
+                       << R"(\"data\":{\"CalendarID\":\"a b\",\"ItemID\":\"x\\\"y\"}}")" << "\r\n";
+  struct Case {
+    const char* how;
+    std::vector<std::string> command;
+  } cases[] = {
+      {"argv from a Unix shell", {CHIMECTL_EXE, "send", "--class", "ChimectlView", "--wait", "20", json}},
+      {"a line typed in cmd", {"cmd", "/c", WindowsPath(typed)}},
+      {"standard input", {CHIMECTL_EXE, "send", "--class", "ChimectlView", "--wait", "20", "-"}},
+  };
+  for (const Case& c : cases) {
+    const ProcessOutcome sent = wine.Run(c.command, json + "\n");
+    EXPECT_EQ(sent.exit_code, 0) << c.how << ": " << sent.out << sent.err;
+  }
+  const ProcessOutcome closed = wine.Run({CHIMECTL_EXE, "close", "--class", "ChimectlView", "--wait", "20"});
+  EXPECT_EQ(closed.exit_code, 0) << closed.out << closed.err;
+  listener_thread.join();
+  std::vector<std::string> received = SplitLines(listened.out);
+  ASSERT_FALSE(received.empty()) << listened.err;
+  received.erase(received.begin());  // the view window's handle
+  std::string escaped;
+  for (const char c : json) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  const std::string expected = R"({"code":10,"text":")" + escaped + R"("})";
+  EXPECT_EQ(received, std::vector<std::string>(3, expected)) << listened.out;
+}
+
 std::vector<Scenario> WindowsScenarios() {
   std::vector<Scenario> scenarios;
   for (const Scenario& scenario : Scenarios()) {

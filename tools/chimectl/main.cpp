@@ -19,12 +19,13 @@ const Verb kVerbs[] = {
      "Runs until SIGTERM, SIGINT or a close message.\n",
      Listen},
     {"send", "send copy-data texts to the service window and print the results",
-     "usage: chimectl send [--code N] [--class NAME] [--wait S] TEXT...\n"
+     "usage: chimectl send [--code N] [--class NAME] [--wait S] TEXT... | -\n"
      "Finds the window of class NAME (default ChimewellWnd, the service; ChimectlView\n"
      "is the view window of chimectl listen), waiting up to S seconds (default 5),\n"
      "sends each TEXT as copy-data with code N (default 10: a reminder command)\n"
      "and prints each message result in decimal on its own line. TEXT goes out in\n"
-     "the system's ANSI code page, as the calendar sends it.\n"
+     "the system's ANSI code page, as the calendar sends it. With - instead of TEXT,\n"
+     "sends each line of standard input (no quoting to get right).\n"
      "Exit 3 when no such window is found, 4 when a send fails.\n",
      Send},
     {"timechange", "tell the service window that the system clock was set",
@@ -39,7 +40,8 @@ const Verb kVerbs[] = {
      "usage: chimectl run [--user UID] [--exe PATH] [--param TEXT | --no-param] [--wait S] [FILE|-]\n"
      "Creates a view window, launches the service (default: chimewell beside this tool)\n"
      "with UID|HANDLE (UID default \"demo\"), waits up to S seconds (default 5) for its\n"
-     "window, sends each line of FILE (default: standard input) as a command with\n"
+     "window and its first notification (the store is ready; after S seconds more it\n"
+     "goes on anyway), sends each line of FILE (default: standard input) as a command with\n"
      "code 10, prints results and notifications as they come, then closes the service\n"
      "and reports its exit code (which is also this command's exit code).\n"
      "Lines: blank and #-lines are skipped; !timechange, !close, !terminate (SIGTERM),\n"
@@ -114,7 +116,7 @@ int Main(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
   chimewell::platform::RecordArguments(argc, argv);
   try {
-    return chimectl::Main(chimewell::platform::CommandLineArguments());
+    return chimectl::Main(chimewell::platform::ToolArguments());
   } catch (const std::exception& error) {
     std::fprintf(stderr, "chimectl: %s\n", error.what());
     return 1;

@@ -48,9 +48,9 @@ std::string Replace(std::string text, const std::string& from, const std::string
 // keeps receiving notifications while the tool waits for anything.
 class Session {
  public:
-  Session(platform::MessageLoop& loop, platform::ChildProcess& service,
+  Session(platform::MessageLoop& loop, platform::ChildProcess& service, const ViewWindowPrinter& view,
           std::vector<std::string> lines, std::chrono::milliseconds wait)
-      : loop_(loop), service_(service), lines_(std::move(lines)), wait_(wait),
+      : loop_(loop), service_(service), view_(view), lines_(std::move(lines)), wait_(wait),
         started_(Clock::now()), ticker_(loop.CreateTimer([this] { Tick(); })) {
     ticker_->SetInterval(5);
     ticker_->SetEnabled(true);
@@ -58,7 +58,7 @@ class Session {
   int ExitCode() const { return exit_code_; }
 
  private:
-  enum class Phase { kFindWindow, kSend, kWaitExit };
+  enum class Phase { kFindWindow, kWaitReady, kSend, kWaitExit };
 
   void Finish(int code) {
     exit_code_ = code;
@@ -69,6 +69,7 @@ class Session {
   void Tick() {
     switch (phase_) {
       case Phase::kFindWindow: return FindWindow();
+      case Phase::kWaitReady: return WaitReady();
       case Phase::kSend: return SendNext();
       case Phase::kWaitExit: return WaitExit();
     }
@@ -78,7 +79,8 @@ class Session {
     if (auto handle = platform::FindWindowByClass(kServiceClass)) {
       service_window_ = *handle;
       PrintLine("service window " + std::to_string(*handle));
-      phase_ = Phase::kSend;
+      phase_ = Phase::kWaitReady;
+      ready_wait_started_ = Clock::now();
     } else if (auto code = service_.WaitForExit(std::chrono::milliseconds(0))) {
       PrintLine("service exited with code " + std::to_string(*code) + " without a window");
       Finish(*code);
@@ -86,6 +88,22 @@ class Session {
       PrintLine("no service window after " + std::to_string(wait_.count()) + " ms");
       service_.RequestTermination();
       Finish(kExitNoServiceWindow);
+    }
+  }
+
+  // The service serves commands once its store is prepared, and tells the
+  // view window so with its first notification: a command sent before that
+  // would be refused.
+  void WaitReady() {
+    if (view_.Received() > 0) {
+      phase_ = Phase::kSend;
+    } else if (auto code = service_.WaitForExit(std::chrono::milliseconds(0))) {
+      PrintLine("service exited with code " + std::to_string(*code));
+      Finish(*code);
+    } else if (Clock::now() - ready_wait_started_ > wait_) {
+      PrintLine("no notification from the service after " + std::to_string(wait_.count()) +
+                " ms; sending anyway");
+      phase_ = Phase::kSend;
     }
   }
 
@@ -164,9 +182,10 @@ class Session {
 
   platform::MessageLoop& loop_;
   platform::ChildProcess& service_;
+  const ViewWindowPrinter& view_;
   std::vector<std::string> lines_;
   std::chrono::milliseconds wait_;
-  Clock::time_point started_, paused_until_{}, exit_wait_started_{};
+  Clock::time_point started_, paused_until_{}, exit_wait_started_{}, ready_wait_started_{};
   std::unique_ptr<platform::Timer> ticker_;
   Phase phase_ = Phase::kFindWindow;
   std::size_t next_ = 0;
@@ -275,7 +294,7 @@ int Run(Arguments arguments) {
   auto service = platform::LaunchProcess(exe, service_arguments);
   trace.Follow(service->Id());
   PrintLine("service started, process " + std::to_string(service->Id()));
-  Session session(*loop, *service, lines, SecondsToMilliseconds(wait));
+  Session session(*loop, *service, printer, lines, SecondsToMilliseconds(wait));
   loop->Run();
   return session.ExitCode();
 }

@@ -1,4 +1,7 @@
 #include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "platform/code_page.h"
 #include "platform/message_loop.h"
@@ -20,22 +23,45 @@ bool Delivered(const platform::SendResult& result) {
   return result.delivered;
 }
 
-// Finds the target window, honouring --class and --wait, or explains why not.
-std::optional<platform::WindowHandle> ServiceWindowFor(Arguments& arguments) {
+// Where to look for the target window: --class and --wait.
+struct WindowQuery {
+  std::string class_name;
+  double seconds;
+};
+
+WindowQuery TakeWindowQuery(Arguments& arguments) {
   const std::string class_name = arguments.TakeValue("--class").value_or(kServiceClass);
   if (class_name.empty()) throw UsageError("--class needs a class name");
   const auto wait = arguments.TakeValue("--wait");
-  const double seconds = wait ? ParseSeconds(*wait, "--wait") : 5.0;
-  auto handle = FindServiceWindow(SecondsToMilliseconds(seconds), class_name);
-  if (!handle) std::fprintf(stderr, "chimectl: no window of class %s found\n", class_name.c_str());
+  return {class_name, wait ? ParseSeconds(*wait, "--wait") : 5.0};
+}
+
+// Finds the target window, or explains why not. Called only once every
+// option has been checked, so a mistyped option never waits for a window.
+std::optional<platform::WindowHandle> FindWindow(const WindowQuery& query) {
+  auto handle = FindServiceWindow(SecondsToMilliseconds(query.seconds), query.class_name);
+  if (!handle) std::fprintf(stderr, "chimectl: no window of class %s found\n", query.class_name.c_str());
   return handle;
+}
+
+// The texts to send: the arguments, or with "-" one per line of standard
+// input (a line's carriage return dropped), which keeps quoting out of the way.
+std::vector<std::string> TextsToSend(const std::vector<std::string>& positionals) {
+  if (positionals != std::vector<std::string>{"-"}) return positionals;
+  std::vector<std::string> texts;
+  for (std::string line; std::getline(std::cin, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    texts.push_back(std::move(line));
+  }
+  return texts;
 }
 
 // Sends a message without payload (clock change, close) to the service window.
 template <typename SendFn>
 int SendNotice(Arguments& arguments, const char* verb, SendFn send) {
-  auto handle = ServiceWindowFor(arguments);
+  const WindowQuery query = TakeWindowQuery(arguments);
   if (!arguments.Positionals().empty()) throw UsageError(std::string(verb) + " takes no arguments");
+  auto handle = FindWindow(query);
   if (!handle) return kExitNoServiceWindow;
   auto loop = platform::CreateMessageLoop();
   return Delivered(send(*loop, *handle)) ? kExitOk : kExitSendFailed;
@@ -46,9 +72,11 @@ int SendNotice(Arguments& arguments, const char* verb, SendFn send) {
 int Send(Arguments arguments) {
   const auto code_text = arguments.TakeValue("--code");
   const std::int64_t code = code_text ? ParseInteger(*code_text, "--code") : 10;
-  auto handle = ServiceWindowFor(arguments);
-  const auto texts = arguments.Positionals();
-  if (texts.empty()) throw UsageError("send needs at least one TEXT");
+  const WindowQuery query = TakeWindowQuery(arguments);
+  const auto positionals = arguments.Positionals();
+  if (positionals.empty()) throw UsageError("send needs at least one TEXT, or - to read them from standard input");
+  const auto texts = TextsToSend(positionals);
+  auto handle = FindWindow(query);
   if (!handle) return kExitNoServiceWindow;
   auto loop = platform::CreateMessageLoop();
   for (const std::string& text : texts) {

@@ -72,6 +72,7 @@ std::string JsonEscape(std::string_view text) {
 }
 
 std::intptr_t ViewWindowPrinter::OnCopyData(std::uint64_t code, std::string_view payload) {
+  ++received_;
   PrintLine(prefix_ + "{\"code\":" + std::to_string(code) + ",\"text\":\"" +
             JsonEscape(platform::AnsiToUtf8(payload)) + "\"}");
   return 0;

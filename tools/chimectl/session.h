@@ -42,9 +42,12 @@ class ViewWindowPrinter : public chimewell::platform::WindowHandler {
  public:
   explicit ViewWindowPrinter(std::string prefix) : prefix_(std::move(prefix)) {}
   std::intptr_t OnCopyData(std::uint64_t code, std::string_view payload) override;
+  // How many messages the window has received so far.
+  std::size_t Received() const { return received_; }
 
  private:
   std::string prefix_;
+  std::size_t received_ = 0;
 };
 
 // Prints one line to standard output and flushes it.

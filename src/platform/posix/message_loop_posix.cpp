@@ -356,7 +356,9 @@ bool IsWindow(WindowHandle handle) {
 }
 
 std::optional<WindowHandle> FindWindowByClass(const std::string& class_name) {
-  return posix::FindLiveWindowOfClass(posix::BusDirectory(), class_name);
+  const std::string bus = posix::BusDirectory();
+  posix::EnsureSafeBusDirectory(bus);
+  return posix::FindLiveWindowOfClass(bus, class_name);
 }
 
 }  // namespace chimewell::platform

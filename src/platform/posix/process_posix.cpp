@@ -26,6 +26,8 @@ void RecordArguments(int argc, char** argv) {
 
 std::vector<std::string> CommandLineArguments() { return RecordedArguments(); }
 
+std::vector<std::string> ToolArguments() { return RecordedArguments(); }
+
 std::string CommandLine() { return JoinShellQuoted(RecordedArguments()); }
 
 std::string ExecutablePath() {

@@ -1,5 +1,11 @@
 #include "platform/win32/windows_api.h"
 
+#include <shellapi.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
 #include "platform/command_line.h"
 #include "platform/process.h"
 #include "platform/win32/wide.h"
@@ -13,6 +19,18 @@ void RecordArguments(int, char**) {}
 std::string CommandLine() { return win32::Narrow(::GetCommandLineW()); }
 
 std::vector<std::string> CommandLineArguments() { return SplitCommandLine(CommandLine()); }
+
+std::vector<std::string> ToolArguments() {
+  int count = 0;
+  LPWSTR* const split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (split == nullptr) throw std::runtime_error("CommandLineToArgvW failed: " + std::to_string(::GetLastError()));
+  // The system allocated the array with LocalAlloc; it goes back the same way.
+  const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> owned(split, &::LocalFree);
+  std::vector<std::string> arguments;
+  arguments.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(split[i]));
+  return arguments;
+}
 
 std::string ExecutablePath() {
   // Long paths do not fit MAX_PATH; grow until the answer is not cut short.

@@ -1,0 +1,82 @@
+// chimectl as a user meets it: options checked before any wait, the real
+// cause named, and texts sent byte for byte.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "process_runner.h"
+#include "test_support/temp_folder.h"
+
+namespace chimewell::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ChimectlTest : public ::testing::Test {
+ protected:
+  ProcessOutcome Chimectl(const std::vector<std::string>& arguments, const std::string& input = "") const {
+    std::vector<std::string> command = {CHIMECTL_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProcess(command, input, {{"XDG_RUNTIME_DIR", folder_.Path()}, {"HOME", folder_.Path()}});
+  }
+  std::string Bus() const { return folder_.Path() + "/chimewell-bus"; }
+
+  testing_support::TempFolder folder_{"cw-ctl"};
+};
+
+// No service runs: every case must end at once instead of waiting 5 s for a
+// window, and say why.
+TEST_F(ChimectlTest, MistakesAreReportedBeforeAnyWait) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::string error;
+  } cases[] = {
+      {{"send", "--bogus", "x"}, 2, "unknown option --bogus"},
+      {{"send"}, 2, "send needs at least one TEXT"},
+      {{"send", "--code", "ten", "x"}, 2, "--code must be an integer"},
+      {{"timechange", "extra"}, 2, "timechange takes no arguments"},
+      {{"close", "--wait", "-1"}, 2, "--wait must be a number of seconds"},
+  };
+  for (const Case& c : cases) {
+    const ProcessOutcome outcome = Chimectl(c.arguments);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments[0] << ": " << outcome.err;
+    EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    EXPECT_LT(outcome.elapsed, 1s) << c.error;
+  }
+}
+
+TEST_F(ChimectlTest, AnUnsafeBusFolderIsNamedNotTakenForNoService) {
+  ASSERT_EQ(::mkdir(Bus().c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(Bus().c_str(), 0777), 0);
+  const ProcessOutcome outcome = Chimectl({"send", "x"});
+  EXPECT_NE(outcome.exit_code, 0);
+  EXPECT_NE(outcome.err.find(Bus()), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.err.find("no window"), std::string::npos) << outcome.err;
+  EXPECT_LT(outcome.elapsed, 1s);
+}
+
+// "send -" takes one text per line of standard input, as it is.
+TEST_F(ChimectlTest, SendReadsTextsFromStandardInput) {
+  auto listener = std::async(std::launch::async, [this] { return Chimectl({"listen"}); });
+  const std::string lines = "{\"method\":\"x\",\"data\":{\"a\":\"b c\"}}\r\n\\\"quoted\\\"\n\nlast";
+  const ProcessOutcome sent = Chimectl({"send", "--class", "ChimectlView", "--code", "7", "-"}, lines);
+  EXPECT_EQ(sent.exit_code, 0) << sent.err;
+  const ProcessOutcome closed = Chimectl({"close", "--class", "ChimectlView"});
+  EXPECT_EQ(closed.exit_code, 0) << closed.err;
+  const ProcessOutcome listened = listener.get();
+  const std::vector<std::string> received = SplitLines(listened.out);
+  ASSERT_EQ(received.size(), 5u) << listened.out;
+  EXPECT_EQ(received[1], R"({"code":7,"text":"{\"method\":\"x\",\"data\":{\"a\":\"b c\"}}"})");
+  EXPECT_EQ(received[2], R"({"code":7,"text":"\\\"quoted\\\""})");
+  EXPECT_EQ(received[3], R"({"code":7,"text":""})");
+  EXPECT_EQ(received[4], R"({"code":7,"text":"last"})");
+}
+
+}  // namespace
+}  // namespace chimewell::e2e
