@@ -6,16 +6,21 @@
 #
 #   native      compilers, CMake, Ninja, GoogleTest, SQLite, sanitizer runtimes,
 #               setpriv, tclsh, faketime, xz, the test locales (below); for
-#               scripts/bench.sh Google Benchmark, gnuplot and valgrind
+#               scripts/bench.sh Google Benchmark, gnuplot and valgrind; then
+#               SQLite with its recovery extension built from Debian's source
+#               into .deps/sqlite-native (the system library lacks the page
+#               access the recovery needs)
 #   windows     native + the mingw-w64 cross toolchain and Wine, then
 #               locale (zh_CN.UTF-8 for the code-page tests under Wine,
 #               fi_FI.UTF-8 for the trace's time separator),
-#               sqlite (SQLite built for Windows into .deps/sqlite-mingw) and
+#               sqlite (the same SQLite built for both targets, into
+#               .deps/sqlite-native and .deps/sqlite-mingw) and
 #               wineprefix (the test Wine prefix in .deps/wineprefix)
 #
 # Safe to run again: packages are checked with dpkg-query and installed only
-# when missing (apt-get update runs only then), the SQLite build is skipped
-# while .deps/sqlite-mingw matches the installed libsqlite3-dev, the locale is
+# when missing (apt-get update runs only then), each SQLite build is skipped
+# while its stamp (.deps/sqlite-*/chimewell-build.txt) matches the installed
+# libsqlite3-dev's source and the feature set, the locale is
 # generated only when missing, and the Wine prefix is made once. Installing
 # needs root; a run that finds everything in place needs neither root nor the
 # network.
@@ -41,9 +46,10 @@ TEST_LOCALES=(zh_CN.UTF-8 fi_FI.UTF-8)
 MINGW_CC=x86_64-w64-mingw32-gcc-posix
 MINGW_AR=x86_64-w64-mingw32-ar
 
-# The Windows SQLite gets the feature set of Debian's own libsqlite3 build
-# (debian/rules of the same source package), so SQL that works on one target
-# works on the other, except that run-time extension loading is left out.
+# Both SQLite builds get the feature set of Debian's own libsqlite3 build
+# (debian/rules of the same source package), except that run-time extension
+# loading is left out, plus the page access (DBPAGE) that the recovery
+# extension reads a damaged store through.
 SQLITE_FEATURES=(
   -DSQLITE_THREADSAFE=1
   -DSQLITE_OMIT_LOAD_EXTENSION=1
@@ -56,6 +62,7 @@ SQLITE_FEATURES=(
   -DSQLITE_ENABLE_UNLOCK_NOTIFY
   -DSQLITE_OMIT_LOOKASIDE=1
   -DSQLITE_ENABLE_DBSTAT_VTAB
+  -DSQLITE_ENABLE_DBPAGE_VTAB
   -DSQLITE_ALLOW_ROWID_IN_VIEW
   -DSQLITE_ENABLE_UPDATE_DELETE_LIMIT=1
   -DSQLITE_ENABLE_MATH_FUNCTIONS
@@ -108,7 +115,7 @@ install_packages() {
   log "installed in $((SECONDS - t0)) s"
 }
 
-# --- SQLite for Windows -------------------------------------------------------
+# --- SQLite for both targets ------------------------------------------------
 
 # Makes deb-src entries from the machine's own deb entries, in a file of their
 # own, unless the machine already has some.
@@ -151,24 +158,32 @@ fetch_source() {
   (cd "$dir" && "${get[@]}") || die "could not download the source of $pkg $version"
 }
 
-setup_sqlite() {
-  local out=$DEPS/sqlite-mingw
+# The amalgamation's source tree, unpacked and generated once per run of
+# setup_sqlite; removed again when the libraries are built.
+SQLITE_TREE=
+
+# The stamp an SQLite build records: the source it came from and its features.
+sqlite_stamp() {
+  printf '%s %s %s\n' "$(dpkg-query -W -f='${source:Package}' libsqlite3-dev)" \
+    "$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)" "${SQLITE_FEATURES[*]}"
+}
+
+# sqlite_built OUT: true when OUT holds a library with the current stamp.
+sqlite_built() {
+  [[ -f $1/lib/libsqlite3.a && -f $1/include/sqlite3.h && -f $1/include/sqlite3recover.h ]] &&
+    [[ $(cat "$1/chimewell-build.txt" 2>/dev/null) == "$(sqlite_stamp)" ]]
+}
+
+# Unpacks Debian's sqlite3 source (fetching it when needed) and generates the
+# amalgamation, once.
+sqlite_amalgamation() {
+  [[ -n $SQLITE_TREE && -f $SQLITE_TREE/sqlite3.c ]] && return 0
+  command -v tclsh >/dev/null || die "tclsh not found: run '$0 native'"
   local src_pkg version upstream
   src_pkg=$(dpkg-query -W -f='${source:Package}' libsqlite3-dev)
   version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
   upstream=${version%%-*}
   upstream=${upstream#*:}
-  local stamp="$src_pkg $version ${SQLITE_FEATURES[*]}"
-
-  if [[ -f $out/lib/libsqlite3.a && -f $out/include/sqlite3.h ]] &&
-     [[ $(cat "$out/chimewell-build.txt" 2>/dev/null) == "$stamp" ]]; then
-    log "SQLite $version for Windows already built in $out"
-    return 0
-  fi
-  command -v "$MINGW_CC" >/dev/null || die "$MINGW_CC not found: run '$0 windows'"
-  command -v tclsh >/dev/null || die "tclsh not found: run '$0 native'"
-
-  local t0=$SECONDS
   local dl=$DEPS/sqlite-src
   local dsc=$dl/${src_pkg}_${version#*:}.dsc
   local tree=$dl/$src_pkg-$upstream
@@ -192,20 +207,55 @@ setup_sqlite() {
    CFLAGS="-O2 ${SQLITE_FEATURES[*]}" ./configure --disable-load-extension >configure.log 2>&1 &&
    make -j"$(nproc)" sqlite3.c >make.log 2>&1) ||
     die "generating sqlite3.c failed: see $tree/configure.log and $tree/make.log"
+  SQLITE_TREE=$tree
+}
 
-  log "compiling sqlite3.c with $MINGW_CC"
-  local tmp=$out.tmp
+# build_sqlite OUT CC AR WHAT: compiles the amalgamation and the recovery
+# extension (ext/recover) with CC into OUT/lib/libsqlite3.a, with the headers
+# in OUT/include, and stamps OUT. Skipped while OUT carries the current stamp.
+build_sqlite() {
+  local out=$1 cc=$2 ar=$3 what=$4
+  if sqlite_built "$out"; then
+    log "SQLite for $what already built in $out"
+    return 0
+  fi
+  command -v "$cc" >/dev/null || die "$cc not found: run '$0 windows'"
+  sqlite_amalgamation
+  local t0=$SECONDS tree=$SQLITE_TREE tmp=$out.tmp
+  log "compiling SQLite for $what with $cc"
   rm -rf "$tmp"
   mkdir -p "$tmp/lib" "$tmp/include"
-  "$MINGW_CC" -O2 "${SQLITE_FEATURES[@]}" -c "$tree/sqlite3.c" -o "$tmp/sqlite3.o"
-  "$MINGW_AR" rcs "$tmp/lib/libsqlite3.a" "$tmp/sqlite3.o"
-  rm "$tmp/sqlite3.o"
-  cp "$tree/sqlite3.h" "$tree/src/sqlite3ext.h" "$tmp/include/"
-  printf '%s\n' "$stamp" >"$tmp/chimewell-build.txt"
+  cp "$tree/sqlite3.h" "$tree/src/sqlite3ext.h" "$tree/ext/recover/sqlite3recover.h" "$tmp/include/"
+  # The extension is part of the library (SQLITE_CORE): it calls SQLite
+  # directly, not through a loaded extension's routine table.
+  local file objects=()
+  for file in sqlite3.c ext/recover/sqlite3recover.c ext/recover/dbdata.c; do
+    local object=$tmp/$(basename "$file" .c).o
+    "$cc" -O2 "${SQLITE_FEATURES[@]}" -DSQLITE_CORE -I"$tmp/include" -c "$tree/$file" -o "$object"
+    objects+=("$object")
+  done
+  "$ar" rcs "$tmp/lib/libsqlite3.a" "${objects[@]}"
+  rm "${objects[@]}"
+  sqlite_stamp >"$tmp/chimewell-build.txt"
   rm -rf "$out"
   mv "$tmp" "$out"
-  rm -rf "$tree"
-  log "SQLite $version for Windows built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
+  log "SQLite for $what built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
+}
+
+# setup_sqlite TARGET...: SQLite for each TARGET (native, windows), one
+# version and one feature set for both.
+setup_sqlite() {
+  local target
+  for target in "$@"; do
+    case $target in
+      native) build_sqlite "$DEPS/sqlite-native" gcc ar native ;;
+      windows) build_sqlite "$DEPS/sqlite-mingw" "$MINGW_CC" "$MINGW_AR" Windows ;;
+    esac
+  done
+  if [[ -n $SQLITE_TREE ]]; then
+    rm -rf "$SQLITE_TREE"
+    SQLITE_TREE=
+  fi
 }
 
 # --- Locales for the tests ----------------------------------------------------
@@ -242,15 +292,16 @@ for part in "${PARTS[@]}"; do
     all | windows)
       install_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
       setup_locale
-      setup_sqlite
+      setup_sqlite native windows
       setup_wineprefix
       ;;
     native)
       install_packages "${NATIVE_PACKAGES[@]}"
       setup_locale
+      setup_sqlite native
       ;;
     locale) setup_locale ;;
-    sqlite) setup_sqlite ;;
+    sqlite) setup_sqlite native windows ;;
     wineprefix) setup_wineprefix ;;
     -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown part '$part' (all, native, windows, locale, sqlite, wineprefix)" ;;

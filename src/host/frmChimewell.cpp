@@ -32,10 +32,31 @@ void TfrmChimewell::FormCreate() {
 
 void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
 
-bool TfrmChimewell::PrepareDB() {
+store::PrepareDBContext TfrmChimewell::StoreContext() {
   const std::string& user = launch_.user_id;
-  return store::PrepareDB(LDBConnection, {files_, GetReminderDBPath(user), GetTemplateDBPath(),
-                                          GetUserDataDir(user), [this] { loop_.Quit(); }});
+  return {files_,          GetReminderDBPath(user), GetTemplateDBPath(), GetUserDataDir(user),
+          [this] { loop_.Quit(); }, clock_};
+}
+
+bool TfrmChimewell::PrepareDB() { return store::PrepareDB(LDBConnection, StoreContext()); }
+
+bool TfrmChimewell::RepairDamagedStore() {
+  if (!LDBConnection || !LDBConnection->DamageSeen()) return false;
+  return store::RepairStore(*LDBConnection, store::RepairContext(StoreContext()),
+                            "a unit of work met damage");
+}
+
+bool TfrmChimewell::RunUnitOfWork(const std::function<void()>& proc) {
+  try {
+    store::AccessDB(*LDBConnection, proc);
+  } catch (const store::DBError& error) {
+    // A commit that fails on damage is the repair's business; others go on.
+    if (!LDBConnection->DamageSeen()) throw;
+    trace::WriteException("AccessDB", error);
+  }
+  if (!RepairDamagedStore()) return false;
+  store::AccessDB(*LDBConnection, proc);
+  return true;
 }
 
 void TfrmChimewell::tmrInitTimer() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/message_loop.h"
 #include "store/DBConnection.h"
+#include "store/ReminderStore.h"
 #include "today/DayTimer.h"
 
 namespace chimewell::host {
@@ -66,6 +68,15 @@ class TfrmChimewell final {
   void tmrInitTimer();
   void tmrDayTimer();
   bool PrepareDB();
+  store::PrepareDBContext StoreContext();
+  // Runs `proc` as one unit of work (store::AccessDB). When it meets a
+  // damaged store, the store is repaired and `proc` runs once more on the
+  // repaired one; true then, and the caller rebuilds the today files.
+  bool RunUnitOfWork(const std::function<void()>& proc);
+  // Repairs the store when a unit of work has met damage; true when it did.
+  bool RepairDamagedStore();
+  // The today data files from the store, and the calendar told.
+  void RebuildTodayFiles();
 
   platform::MessageLoop& loop_;
   const platform::Clock& clock_;

@@ -24,7 +24,7 @@ std::int32_t TfrmChimewell::ProcessQueryCommand(const std::string& text) {
       break;
     case channel::ReminderMethod::kAppend:
     case channel::ReminderMethod::kUpdate:
-      store::AccessDB(*LDBConnection, [&] {
+      RunUnitOfWork([&] {
         if (decoded.method == channel::ReminderMethod::kAppend) {
           store::InsertReminderProc(*LDBConnection, command);
         } else {
@@ -34,18 +34,22 @@ std::int32_t TfrmChimewell::ProcessQueryCommand(const std::string& text) {
       ReCreateReminderData();
       break;
     case channel::ReminderMethod::kDelete:
-      store::AccessDB(*LDBConnection, [&] { store::DeleteReminderProc(*LDBConnection, command); });
+      RunUnitOfWork([&] { store::DeleteReminderProc(*LDBConnection, command); });
       ReCreateReminderData();
       break;
     case channel::ReminderMethod::kClear:
-      store::AccessDB(*LDBConnection, [&] { store::ClearCalendarProc(*LDBConnection, command); });
+      if (RunUnitOfWork([&] { store::ClearCalendarProc(*LDBConnection, command); })) {
+        ReCreateReminderData();
+      }
       break;
     case channel::ReminderMethod::kAlert:
       if (decoded.alert_has_items) {
         const std::string dump = GetUserCacheDir(launch_.user_id) + "~~Alert.dat";
-        store::AccessDB(*LDBConnection, [&] {
-          store::MarkAlertedProc(*LDBConnection, command, clock_.UnixSeconds(), files_, dump);
-        });
+        if (RunUnitOfWork([&] {
+              store::MarkAlertedProc(*LDBConnection, command, clock_.UnixSeconds(), files_, dump);
+            })) {
+          ReCreateReminderData();
+        }
       }
       break;
   }

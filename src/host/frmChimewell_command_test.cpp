@@ -14,21 +14,17 @@
 #include "host/frmChimewell.h"
 #include "platform/files.h"
 #include "store/DBConnection.h"
+#include "test_support/fixed_clock.h"
 #include "test_support/trace_capture.h"
 
 namespace chimewell::host {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::FixedClock;
 using testing_support::TempFolder;
 using testing_support::TraceCapture;
 using Texts = std::vector<std::string>;
-
-class FixedClock : public platform::Clock {
- public:
-  platform::LocalDateTime LocalNow() const override { return {2024, 1, 31, 10, 0, 0, 0}; }
-  std::int64_t UnixSeconds() const override { return 1706666400; }
-};
 
 // Counts the refresh notifications it receives.
 // Counts the refresh notifications it receives, and runs `on_notify` (set by

@@ -18,6 +18,13 @@ constexpr char kTodayDataRefreshed[] = "{\"method\":\"ToayReminderDataRefreshed\
 }  // namespace
 
 void TfrmChimewell::ReCreateReminderData() {
+  RebuildTodayFiles();
+  // Damage met while reading, or by the unit of work before: the files are
+  // rebuilt from the repaired store.
+  if (RepairDamagedStore()) RebuildTodayFiles();
+}
+
+void TfrmChimewell::RebuildTodayFiles() {
   trace::WriteLog("ReCreateReminderData >");
   const std::string user_cache_dir = GetUserCacheDir(launch_.user_id);
   const std::string today_dir = user_cache_dir + "today" + platform::PathSeparator();

@@ -37,8 +37,19 @@ DBConnection::~DBConnection() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
 }
 
-void DBConnection::Fail() const {
-  throw DBError(db_ != nullptr ? sqlite3_errmsg(db_) : "no database connection");
+bool IsDamageCode(int code) {
+  const int primary = code & 0xff;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+void DBConnection::Fail() {
+  if (db_ == nullptr) Fail("no database connection", 0);
+  Fail(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+}
+
+void DBConnection::Fail(const std::string& message, int code) {
+  if (IsDamageCode(code)) damage_seen_ = true;
+  throw DBError(message, code);
 }
 
 void DBConnection::Open() {
@@ -47,8 +58,9 @@ void DBConnection::Open() {
   const int result = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   if (result != SQLITE_OK) {
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result);
+    const int code = db != nullptr ? sqlite3_extended_errcode(db) : result;
     sqlite3_close_v2(db);
-    throw DBError(message);
+    Fail(message, code);
   }
   db_ = db;
   sqlite3_extended_result_codes(db_, 1);

@@ -20,8 +20,18 @@ namespace chimewell::store {
 
 class DBError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DBError(const std::string& message, int code = 0)
+      : std::runtime_error(message), code_(code) {}
+  // SQLite's extended result code; 0 when the failure did not come from SQLite.
+  int Code() const noexcept { return code_; }
+
+ private:
+  int code_;
 };
+
+// True for the result codes that say the file is damaged or no database at
+// all (SQLITE_CORRUPT, SQLITE_NOTADB and their extended forms).
+bool IsDamageCode(int code);
 
 // Bound text and read text lose trailing characters below 33 (blanks and
 // control characters); bound text also makes the round trip through the ANSI
@@ -59,12 +69,21 @@ class DBConnection {
 
   sqlite3* Handle() const { return db_; }
   const std::string& Path() const { return path_; }
-  [[noreturn]] void Fail() const;  // throws DBError with the handle's error text
+  // Throws DBError with the handle's error text and code, first noting
+  // whether that code says the store is damaged.
+  [[noreturn]] void Fail();
+
+  // Whether any failure since the last ForgetDamage said the store is
+  // damaged: the caller repairs it once its unit of work has ended.
+  bool DamageSeen() const { return damage_seen_; }
+  void ForgetDamage() { damage_seen_ = false; }
 
  private:
+  [[noreturn]] void Fail(const std::string& message, int code);
   std::string path_;
   sqlite3* db_ = nullptr;  // owned; released by Close()
   std::uint64_t transaction_number_ = 0;
+  bool damage_seen_ = false;
 };
 
 // One value of a result row.

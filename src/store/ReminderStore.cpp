@@ -1,6 +1,7 @@
 #include "store/ReminderStore.h"
 
 #include "platform/files.h"
+#include "store/StoreRepair.h"
 #include "trace/uLog.h"
 
 namespace chimewell::store {
@@ -30,21 +31,21 @@ void BindReminder(DBQuery& query, const ReminderCommand& command) {
   query.BindInteger("RepeatEnd", command.LRepeatEnd);
 }
 
-// Puts a copy of the template in place in one step. A failure leaves no
-// partial copy behind.
-void CopyTemplateAtomically(platform::FileSystem& files, const std::string& from, const std::string& to) {
+// Opens the store once and looks for damage; nullopt when it is sound. A
+// failure that is not damage is traced and thrown.
+std::optional<std::string> ProbeStore(DBConnection& connection) {
   try {
-    platform::ReplaceFileAtomically(files, to, [&](const std::string& replacement) {
-      files.CopyFileReplacing(from, replacement);
-    });
-  } catch (const platform::FileError&) {
-    const std::string replacement = platform::ReplacementName(to);
-    try {
-      if (files.FileExists(replacement)) files.DeleteFile(replacement);
-    } catch (const platform::FileError& error) {
-      trace::WriteException("PrepareDB", error);
+    connection.Open();
+    std::optional<std::string> damage = FindStoreDamage(connection);
+    connection.Close();
+    return damage;
+  } catch (const DBError& error) {
+    connection.Close();  // no transaction is open: this cannot fail
+    if (!IsDamageCode(error.Code())) {
+      trace::WriteException("DBConnection.Open", error);
+      throw;
     }
-    throw;
+    return error.what();
   }
 }
 
@@ -67,7 +68,7 @@ bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext
       return false;
     }
     try {
-      CopyTemplateAtomically(files, context.template_path, context.reminder_db_path);
+      MakeStoreFromTemplate(files, context.template_path, context.reminder_db_path);
     } catch (const platform::FileError& error) {
       trace::WriteErrorFmt("copy %s to %s failed : %d", context.template_path,
                            context.reminder_db_path, error.Code());
@@ -76,16 +77,19 @@ bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext
     }
   }
   connection = std::make_unique<DBConnection>(context.reminder_db_path);
+  std::optional<std::string> damage;
   try {
-    connection->Open();
-  } catch (const std::exception& error) {
-    trace::WriteException("DBConnection.Open", error);
+    damage = ProbeStore(*connection);
+  } catch (const DBError&) {
     return false;
   }
-  const bool opened = connection->Connected();
-  if (opened) connection->Close();
-  trace::WriteLogFmt("PrpareDB [%s] : %s", context.reminder_db_path, opened ? "True" : "False");
-  return opened;
+  if (damage && !RepairStore(*connection, RepairContext(context), *damage)) return false;
+  trace::WriteLogFmt("PrpareDB [%s] : %s", context.reminder_db_path, "True");
+  return true;
+}
+
+StoreRepairContext RepairContext(const PrepareDBContext& context) {
+  return {context.files, context.reminder_db_path, context.template_path, context.clock.LocalNow()};
 }
 
 void AccessDB(DBConnection& connection, const std::function<void()>& AProc) {

@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "store/DBConnection.h"
+#include "store/StoreRepair.h"
 
 namespace chimewell::store {
 
@@ -33,14 +35,20 @@ struct PrepareDBContext {
   std::string template_path;
   std::string user_data_dir;       // the folder of reminder_db_path, ending with a separator
   std::function<void()> quit;      // asks the message loop to quit
+  const platform::Clock& clock;    // names the kept copy of a damaged store
 };
 
 // Makes sure the user's store exists (the first time a copy of the template,
 // put in place by ReplaceFileAtomically, so that a crash mid-copy never leaves
 // a partial store that later starts would take as it is),
-// creates `connection` and proves once that it opens. True when it does.
-// Once the connection exists it returns true at once.
+// creates `connection` and proves once that it opens and passes the store's
+// own check. A store that is damaged, or no database at all, is repaired
+// (RepairStore); a zero-length store passes and is used as it is. True when
+// the store is ready. Once the connection exists it returns true at once.
 bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext& context);
+
+// What RepairStore needs, taken from PrepareDB's context at this moment.
+StoreRepairContext RepairContext(const PrepareDBContext& context);
 
 // Runs `AProc` as one unit of work inside one transaction: open, begin, run,
 // commit, close. Failures are traced ("AccessDB", "AccessDB#AProc"); only an

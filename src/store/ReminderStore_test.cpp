@@ -3,13 +3,16 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "test_support/fault_injecting_file_system.h"
+#include "test_support/fixed_clock.h"
 #include "test_support/trace_capture.h"
 
 namespace chimewell::store {
@@ -193,13 +196,14 @@ TEST_F(StoreTest, AStoreDeletedWhileRunningIsNotRecreatedEmpty) {
 class PrepareTest : public ::testing::Test {
  protected:
   PrepareDBContext Context(const std::string& template_path = CHIMEWELL_TEMPLATE_DB) {
-    return {files_, data_dir_ + "reminder.db", template_path, data_dir_, [this] { ++quits_; }};
+    return {files_, data_dir_ + "reminder.db", template_path, data_dir_, [this] { ++quits_; }, clock_};
   }
   TempFolder folder_;
   std::string data_dir_ = folder_ / "Pelicorda/Calendar/Data/users/u 1/";
   int quits_ = 0;
   std::unique_ptr<DBConnection> connection_;
   testing_support::FaultInjectingFileSystem files_;
+  testing_support::FixedClock clock_;
 };
 
 TEST_F(PrepareTest, FirstStartMakesTheFoldersAndCopiesTheTemplate) {
@@ -247,15 +251,128 @@ TEST_F(PrepareTest, FailuresBeforeTheOpenAskTheLoopToQuit) {
   }
 }
 
-TEST_F(PrepareTest, AStoreThatDoesNotOpenFailsWithoutQuitting) {
-  fs::create_directories(data_dir_);
-  std::ofstream(data_dir_ + "reminder.db") << "not a database, but long enough to have a header......"
+// A store of `count` reminders, with ids long enough to fill several pages of
+// the table and of each index.
+void SeedMany(const std::string& path, int count) {
+  DBConnection connection(path);
+  connection.Open();
+  connection.ExecSQL(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
+      std::to_string(count) +
+      ") insert into Reminders select 'Calendar-' || (i % 3), printf('item-%06d-', i) || "
+      "hex(zeroblob(20)), i % 2, 1, 1700000000 + i, i % 6, 0, null from n");
+  connection.Close();
+}
+
+// The first leaf page of a table or index and how many rows it holds.
+struct Page {
+  std::int64_t number = 0;
+  std::int64_t cells = 0;
+};
+Page FirstLeafPage(const std::string& path, const std::string& btree) {
+  DBConnection connection(path);
+  connection.Open();
+  DBQuery query(connection, "select pageno, ncell from dbstat where name = '" + btree +
+                                "' and pagetype = 'leaf' order by pageno limit 1");
+  query.Open();
+  const Page page{std::get<std::int64_t>(query.Value(0, 0)), std::get<std::int64_t>(query.Value(0, 1))};
+  connection.Close();
+  return page;
+}
+
+// Writes `bytes` over the file from `offset` on.
+void Overwrite(const std::string& path, std::int64_t offset, const std::string& bytes) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(offset);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+constexpr int kPageSize = 4096;  // the template's
+// A page the power cut left unwritten: the torn half holds zeros.
+void TearPage(const std::string& path, std::int64_t page) {
+  Overwrite(path, (page - 1) * kPageSize + kPageSize / 2, std::string(kPageSize / 2, '\0'));
+}
+
+// A damaged store is kept aside byte for byte, and a store made from the
+// template with every row that can still be read takes its place; each step
+// is traced as an error. A zero-length store is no damage: used as it is.
+TEST_F(PrepareTest, ADamagedStoreIsKeptAsideAndRepairedWithEveryReadableRow) {
+  constexpr int kRows = 300;
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& store)> damage;  // on a store of kRows rows
+    // At most this many rows lost (measured before the damage); exactly as
+    // many when `exact`, else the rest of the torn page may come back cut.
+    std::function<int(const std::string& store)> lost;
+    bool exact;
+    bool repaired;
+  };
+  const auto none = [](const std::string&) { return 0; };
+  const auto all = [](const std::string&) { return kRows; };
+  const Case cases[] = {
+      {"torn index page",
+       [](const std::string& s) { TearPage(s, FirstLeafPage(s, "RemindersItemID").number); }, none, true,
+       true},
+      {"torn table page",
+       [](const std::string& s) { TearPage(s, FirstLeafPage(s, "Reminders").number); },
+       [](const std::string& s) { return static_cast<int>(FirstLeafPage(s, "Reminders").cells); }, false,
+       true},
+      {"zeroed header", [](const std::string& s) { Overwrite(s, 0, std::string(100, '\0')); }, none, true,
+       true},
+      {"a text file",
+       [](const std::string& s) {
+         std::ofstream(s, std::ios::trunc) << "not a database, but long enough to have a header......"
                                               "..............................................";
-  TraceCapture trace;
-  EXPECT_FALSE(PrepareDB(connection_, Context()));
-  EXPECT_EQ(trace.Texts(), Texts{"Error!DBConnection.Open,Exception:file is not a database"});
-  EXPECT_EQ(quits_, 0);
-  EXPECT_TRUE(connection_);  // created, and kept, though it did not open
+       },
+       all, true, true},
+      {"a zero-length file", [](const std::string& s) { std::ofstream(s, std::ios::trunc).close(); }, all,
+       true, false},
+  };
+  const std::string store = data_dir_ + "reminder.db";
+  const std::string kept = store + ".damaged-20240131-100000";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(data_dir_);
+    fs::create_directories(data_dir_);
+    fs::copy_file(CHIMEWELL_TEMPLATE_DB, store);
+    SeedMany(store, kRows);
+    const std::vector<std::string> before = Rows(store);
+    const int lost = c.lost(store);
+    c.damage(store);
+    const std::string damaged = ReadFile(store);
+    connection_.reset();
+    TraceCapture trace;
+    EXPECT_TRUE(PrepareDB(connection_, Context()));
+    const Texts traced = trace.Texts();
+    EXPECT_EQ(quits_, 0);
+    if (!c.repaired) {
+      EXPECT_EQ(traced, Texts{"PrpareDB [" + store + "] : True"});
+      EXPECT_EQ(ReadFile(store), damaged);
+      EXPECT_FALSE(fs::exists(kept));
+      continue;
+    }
+    const std::vector<std::string> after = Rows(store);
+    std::vector<std::string> intact;
+    std::set_intersection(before.begin(), before.end(), after.begin(), after.end(),
+                          std::back_inserter(intact));
+    EXPECT_GE(intact.size(), before.size() - lost);
+    if (c.exact) {
+      EXPECT_EQ(after.size(), before.size() - lost);
+    }
+
+    ASSERT_GE(traced.size(), 4u);
+    EXPECT_EQ(traced[0].rfind("Error!Store damaged [" + store + "] : ", 0), 0u) << traced[0];
+    // The first line may run on in further pieces of the trace.
+    EXPECT_NE(std::find(traced.begin() + 1, traced.end(), "Error!Damaged store kept as " + kept), traced.end());
+    EXPECT_EQ(traced[traced.size() - 2].rfind("Error!Store made again from the template : " +
+                                                  std::to_string(after.size()) + " reminders salvaged",
+                                              0),
+              0u)
+        << traced[traced.size() - 2];
+    EXPECT_EQ(traced.back(), "PrpareDB [" + store + "] : True");
+    EXPECT_EQ(ReadFile(kept), damaged);
+    EXPECT_FALSE(fs::exists(store + "~"));
+  }
 }
 
 TEST_F(PrepareTest, ACopyThatFailsIsTracedWithTheSystemsErrorCode) {
