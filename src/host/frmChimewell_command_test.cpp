@@ -1,7 +1,9 @@
 // The reminder command protocol, end to end inside one process: a real
 // service object with its window and loop, a real store made from the
 // template, and a calendar view window on a thread of its own.
+#include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <utility>
 #include <cstdlib>
@@ -283,6 +285,39 @@ TEST_F(ProtocolTest, NothingReachesTheStoreBeforeStartUpPreparedIt) {
                                   "Error!Store not prepared yet: command refused.",
                                   "Handle Timechanged.", "Error!Store not prepared yet: nothing rebuilt."}));
   EXPECT_EQ(Rows(), kSeeded);
+}
+
+// A store damaged while the service runs (its header lost, as a power cut can
+// leave it) is repaired by the first command that meets the damage: the
+// damaged file is kept, the readable rows are salvaged into a fresh store, the
+// command runs on it, and the today files are rebuilt from it.
+TEST_F(ProtocolTest, ACommandThatMeetsADamagedStoreRepairsItAndRunsOnTheRepairedOne) {
+  const std::string kept = Store() + ".damaged-20240131-100000";
+  fs::remove(kept);
+  {
+    std::fstream file(Store(), std::ios::in | std::ios::out | std::ios::binary);
+    file.write(std::string(100, '\0').data(), 100);
+  }
+  const std::string damaged = testing_support::ReadFile(Store());
+  const int before = view_handler_->notifications;
+  TraceCapture trace;
+  EXPECT_EQ(form_->ProcessQueryCommand(
+                R"({"method":"Reminder.Append","data":{"CalendarID":"C","ItemID":"n","Enabled":1}})"),
+            -1);
+  const Texts traced = trace.Texts();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"A|i1|0|1|1000|0|0|-", "A|i2|1|1|2000|5|0|-",
+                                              "B|i1|0|0|3000|1|0|77", "C|n|0|1|0|0|0|-"}));
+  EXPECT_EQ(testing_support::ReadFile(kept), damaged);
+  const auto has = [&](const std::string& text) {
+    return std::find(traced.begin(), traced.end(), text) != traced.end();
+  };
+  EXPECT_TRUE(has("Error!AccessDB,Exception:file is not a database"));
+  EXPECT_TRUE(has("Error!Store damaged [" + Store() + "] : a unit of work met damage"));
+  EXPECT_TRUE(has("Error!Damaged store kept as " + kept));
+  EXPECT_TRUE(has("Error!Store made again from the template : 3 reminders salvaged; lost: 0 refused, "
+                  "0 fragments, all on unreadable pages"));
+  EXPECT_EQ(traced.back(), "NotifyCalendar over.");
+  EXPECT_EQ(view_handler_->notifications - before, 1);
 }
 
 }  // namespace
