@@ -321,6 +321,34 @@ TEST_F(WineTest, DailyReminderEarlierTodayIsListedWestOfUtc) {
             R"({"Calendar_ny":{"ID":"ny","Reminds":[)" + earlier.element + "]}}");
 }
 
+// A store that is no database at all (what a power cut can leave) no longer
+// stops every start: the service keeps the file aside, makes the store again,
+// and serves.
+TEST_F(WineTest, AStoreThatIsNoDatabaseIsRepairedAndTheServiceServes) {
+  const Wine wine;
+  const std::string users = wine.Root() + "/Documents/Pelicorda/Calendar/Data/users/broken/";
+  const std::string text = "not a database, but long enough to have a header......................";
+  fs::create_directories(users);
+  std::ofstream(users + "reminder.db") << text;
+  const ProcessOutcome run =
+      wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "broken"},
+               DailyAppend("r1") + "\n");
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find("Error!Store damaged"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("PrpareDB"), std::string::npos) << run.err;
+  std::vector<std::string> kept;
+  for (const auto& entry : fs::directory_iterator(users)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("reminder.db.damaged-", 0) == 0) kept.push_back(entry.path().string());
+  }
+  ASSERT_EQ(kept.size(), 1u) << run.err;
+  EXPECT_EQ(ReadFileIfPresent(kept[0]), text);
+  EXPECT_TRUE(HoldsItem(
+      ReadFileIfPresent(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/broken/today/reminder.json"),
+      "r1"))
+      << run.err;
+}
+
 // The user's international settings give the trace's time separator. They
 // are the prefix's, shared by every test: set for this run only.
 TEST_F(WineTest, TraceTimestampTakesTheLocalesTimeSeparator) {
