@@ -30,6 +30,14 @@ void TfrmChimewell::FormCreate() {
   LDBConnection.reset();
 }
 
+void TfrmChimewell::WMClose(std::uint32_t asker) {
+  // The loop quits after this; an ordinary close stays as quiet as it was.
+  if (asker != 0) {
+    trace::WriteLogFmt("A newer service of this user (process %d) takes over: this one ends.",
+                       static_cast<int>(asker));
+  }
+}
+
 void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
 
 store::PrepareDBContext TfrmChimewell::StoreContext() {

@@ -38,6 +38,9 @@ class TfrmChimewell final {
   // Window messages, each under one name.
   std::intptr_t WMCopyData(std::uint64_t code, std::string_view payload);
   void WMTimeChange();
+  // A close request; `asker` names the process of a newer service of this
+  // user that takes over (0: any other close).
+  void WMClose(std::uint32_t asker);
   // The machine resumed from sleep.
   void ResumeFromSleep();
   // Carries out one reminder command; -1 on every path that returns.
@@ -58,6 +61,7 @@ class TfrmChimewell final {
     }
     void OnTimeChange() override { form_.WMTimeChange(); }
     void OnResume() override { form_.ResumeFromSleep(); }
+    void OnClose(std::uint32_t asker) override { form_.WMClose(asker); }
 
    private:
     TfrmChimewell& form_;

@@ -33,8 +33,9 @@ class WindowHandler {
   // The machine resumed from sleep (Windows: PBT_APMRESUMEAUTOMATIC).
   virtual void OnResume() {}
   // WM_CLOSE (POSIX: also SIGTERM and SIGINT). Every window is a main window:
-  // once this returns, the loop quits as after MessageLoop::Quit().
-  virtual void OnClose() {}
+  // once this returns, the loop quits as after MessageLoop::Quit(). `asker`
+  // is the process id a PostClose named; 0 for any other close request.
+  virtual void OnClose(std::uint32_t /*asker*/) {}
 };
 
 // Outcome of a synchronous send.
@@ -119,5 +120,14 @@ bool IsWindow(WindowHandle handle);
 // std::runtime_error naming the cause when the bus folder is not one this
 // user can trust (its windows could be anyone's).
 std::optional<WindowHandle> FindWindowByClass(const std::string& class_name);
+
+// The id of the process that owns `handle`, or nothing when there is no such
+// window (GetWindowThreadProcessId; POSIX: the window socket's peer).
+std::optional<std::uint32_t> WindowProcessId(WindowHandle handle);
+
+// Asks `target` to close (WM_CLOSE) without waiting for it to be handled, so
+// that an owner that hangs cannot hold up the asker; `asker` (a process id)
+// reaches its OnClose. False when the request could not be left with it.
+bool PostClose(WindowHandle target, std::uint32_t asker);
 
 }  // namespace chimewell::platform

@@ -1,5 +1,6 @@
 #include "platform/message_loop_contract.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "platform/message_loop.h"
+#include "platform/process.h"
 
 namespace chimewell::platform::loop_contract {
 namespace {
@@ -37,7 +39,9 @@ class RecordingHandler : public WindowHandler {
   }
   void OnTimeChange() override { events.push_back("timechange"); }
   void OnResume() override { events.push_back("resume"); }
-  void OnClose() override { events.push_back("close"); }
+  void OnClose(std::uint32_t asker) override {
+    events.push_back(asker == 0 ? "close" : "close from " + std::to_string(asker));
+  }
 };
 
 // A window whose loop runs on a thread of its own until a close request ends it.
@@ -78,6 +82,8 @@ class WindowOnThread {
     thread_.join();
     return result;
   }
+  // Waits for the thread to end after a close request from elsewhere.
+  void Join() { thread_.join(); }
 
  private:
   std::thread thread_;
@@ -234,6 +240,36 @@ void SendsToAnotherThreadsWindow(Check& check) {
               "events: " + Join(handler.events));
 }
 
+// A posted close returns before the owner handles it, even when the owner is
+// busy, and the owner learns who asked; the window tells its process.
+void PostedCloseNamesTheAskerAndDoesNotWait(Check& check) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> handling{false};
+  RecordingHandler handler;
+  handler.on_copy_data = [released, &handling](std::uint64_t, std::string_view) {
+    handling = true;
+    released.wait();
+    return std::intptr_t{7};
+  };
+  WindowOnThread owner(handler);
+  check.Equal(WindowProcessId(owner.Handle()), std::optional(CurrentProcessId()),
+              "the window's process is this one");
+  check.Equal(WindowProcessId(0), std::optional<std::uint32_t>(), "0 names no process");
+  // Keep the owner busy inside a handler while the close is posted.
+  std::thread busy([&] { CreateMessageLoop()->SendCopyData(owner.Handle(), 5, "busy"); });
+  while (!handling) std::this_thread::sleep_for(1ms);
+  const auto start = std::chrono::steady_clock::now();
+  check.That(PostClose(owner.Handle(), 4242), "close posted");
+  check.That(std::chrono::steady_clock::now() - start < 2s, "posting did not wait for the owner");
+  release.set_value();
+  busy.join();
+  owner.Join();
+  check.Equal(handler.events, Strings{"copy 5 busy", "close from 4242"},
+              "events: " + Join(handler.events));
+  check.That(!PostClose(owner.Handle(), 4242), "no window left to post to");
+}
+
 // A sends to B; B's handler sends back to A while A waits in its send; A's
 // handler must run inside that wait, to its end, before B answers A.
 void MessageSentDuringASendIsHandledInsideTheWait(Check& check) {
@@ -271,6 +307,7 @@ std::vector<Case> MessageLoopCases() {
       {"SendsToAnotherThreadsWindow", SendsToAnotherThreadsWindow},
       {"MessageSentDuringASendIsHandledInsideTheWait",
        MessageSentDuringASendIsHandledInsideTheWait},
+      {"PostedCloseNamesTheAskerAndDoesNotWait", PostedCloseNamesTheAskerAndDoesNotWait},
   };
 }
 

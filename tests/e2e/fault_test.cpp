@@ -162,8 +162,12 @@ TEST(Faults, FoldersStoreTemplateAndCalendarWindowGone) {
        [](ServiceRig& rig) { EXPECT_EQ(rig.IntegrityCheck(), "ok"); }},
       {"template missing at the first start", false, {}, false, {}, {}, true,
        {"Init Start.", "Error!Not found {root}/bin/templates/base.db", "Error!PrepareDB failed."},
-       // Nothing is created.
-       [](ServiceRig& rig) { EXPECT_FALSE(fs::exists(rig.Root() + "/Documents")); }},
+       // No store and no cache: the user's data folder holds only what
+       // guards against a second service of the user.
+       [](ServiceRig& rig) {
+         EXPECT_FALSE(fs::exists(rig.Store()));
+         EXPECT_FALSE(fs::exists(rig.Root() + "/Documents/Pelicorda/Calendar/Cache"));
+       }},
       {"template missing once the store exists", true, {}, false, {}, {append}, false,
        {"PrpareDB [{store}] : True", "Method:Reminder.Append,CaledndarID:A,ItemID:n1",
         "NotifyCalendar over."},

@@ -12,6 +12,7 @@
 #include <future>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "process_runner.h"
 #include "scenario_runner.h"
@@ -54,6 +55,11 @@ ServiceRig::~ServiceRig() {
   if (Running()) {
     Kill9();
     WaitForExit();
+  }
+  for (pid_t other : others_) {
+    ::kill(other, SIGKILL);
+    ::kill(other, SIGCONT);
+    WaitForExitOf(other, std::chrono::seconds(10));
   }
   CloseView();
 }
@@ -102,6 +108,12 @@ void ServiceRig::Start(std::optional<std::string> parameter, const std::string& 
   ::close(null);
   if (pid < 0) throw std::runtime_error("fork failed");
   pid_ = pid;
+  trace_paths_[pid] = trace_path_;
+}
+
+void ServiceRig::StartAnother(std::optional<std::string> parameter) {
+  if (Running()) others_.push_back(std::exchange(pid_, -1));
+  Start(std::move(parameter));
 }
 
 bool ServiceRig::WaitUntilServing(std::chrono::milliseconds timeout) {
@@ -132,15 +144,21 @@ void ServiceRig::Kill9() {
 
 std::optional<int> ServiceRig::WaitForExit(std::chrono::milliseconds timeout) {
   if (!Running()) return std::nullopt;
+  const auto code = WaitForExitOf(pid_, timeout);
+  if (code) pid_ = -1;
+  return code;
+}
+
+std::optional<int> ServiceRig::WaitForExitOf(pid_t pid, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     int status = 0;
-    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      pid_ = -1;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      std::erase(others_, pid);
       return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    if (done < 0 || std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
@@ -154,14 +172,37 @@ std::optional<std::intptr_t> ServiceRig::Send(const std::string& text, std::uint
   return result.result;
 }
 
+std::optional<std::intptr_t> ServiceRig::SendTo(platform::WindowHandle window,
+                                                const std::string& text) {
+  const platform::SendResult result = platform::CreateMessageLoop()->SendCopyData(window, 10, text);
+  if (!result.delivered) return std::nullopt;
+  return result.result;
+}
+
+platform::WindowHandle ServiceRig::RecordedServiceWindow() const {
+  const std::string record =
+      root_ + "/Documents/Pelicorda/Calendar/Data/users/" + user_ + "/service.window";
+  std::ifstream in(record);
+  platform::WindowHandle window = 0;
+  in >> window;
+  return window;
+}
+
 void ServiceRig::CloseView() {
   if (!view_thread_.joinable()) return;
   platform::CreateMessageLoop()->SendClose(view_handle_);
   view_thread_.join();
 }
 
-std::vector<std::string> ServiceRig::TraceTexts() const {
-  std::ifstream in(trace_path_, std::ios::binary);
+std::vector<std::string> ServiceRig::TraceTexts() const { return ReadTraceTexts(trace_path_); }
+
+std::vector<std::string> ServiceRig::TraceTextsOf(pid_t pid) const {
+  const auto path = trace_paths_.find(pid);
+  return path == trace_paths_.end() ? std::vector<std::string>{} : ReadTraceTexts(path->second);
+}
+
+std::vector<std::string> ReadTraceTexts(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream whole;
   whole << in.rdbuf();
   std::vector<std::string> texts;

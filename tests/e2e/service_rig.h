@@ -46,6 +46,9 @@ class ServiceRig {
   // build's chimewell.
   void Start(std::optional<std::string> parameter = std::nullopt,
              const std::string& executable = {});
+  // Starts another service beside the running one, which stays running and
+  // reachable by its pid; the new one becomes the rig's service.
+  void StartAnother(std::optional<std::string> parameter = std::nullopt);
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
   // Waits until the service is done starting: the view window got the
@@ -65,8 +68,16 @@ class ServiceRig {
   void CloseView();
   int Notifications() const { return notifications_; }
 
+  // Sends to one window rather than the first of the service's class.
+  std::optional<std::intptr_t> SendTo(platform::WindowHandle window, const std::string& text);
+  // The window the running service of the user recorded; 0 when none.
+  platform::WindowHandle RecordedServiceWindow() const;
+
   // The trace texts of the latest start (what follows the fixed columns).
   std::vector<std::string> TraceTexts() const;
+  // Of any service this rig started; its exit code as WaitForExit gives it.
+  std::vector<std::string> TraceTextsOf(pid_t pid) const;
+  std::optional<int> WaitForExitOf(pid_t pid, std::chrono::milliseconds timeout);
 
   // Resident memory (VmRSS) and its peak (VmHWM) in KiB, and open fds.
   long ResidentKiB() const;
@@ -85,6 +96,8 @@ class ServiceRig {
   const std::string root_ = folder_.Path();
   std::string user_ = "u1";
   std::string trace_path_;
+  std::map<pid_t, std::string> trace_paths_;  // of every start
+  std::vector<pid_t> others_;                 // started before, maybe running
   int starts_ = 0;
   pid_t pid_ = -1;
   std::atomic<int> notifications_{0};
@@ -93,6 +106,9 @@ class ServiceRig {
   class ViewHandler;
   std::unique_ptr<ViewHandler> view_handler_;
 };
+
+// The trace texts of a service's trace file (what follows the fixed columns).
+std::vector<std::string> ReadTraceTexts(const std::string& path);
 
 // True when `texts` holds `wanted` in this order (other texts may lie between).
 bool HasInOrder(const std::vector<std::string>& texts, const std::vector<std::string>& wanted);

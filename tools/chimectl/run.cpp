@@ -76,7 +76,10 @@ class Session {
   }
 
   void FindWindow() {
-    if (auto handle = platform::FindWindowByClass(kServiceClass)) {
+    // The window of the service this session launched: an older service of
+    // the same user may still show its window while ours takes over.
+    const auto handle = platform::FindWindowByClass(kServiceClass);
+    if (handle && platform::WindowProcessId(*handle) == service_.Id()) {
       service_window_ = *handle;
       PrintLine("service window " + std::to_string(*handle));
       phase_ = Phase::kWaitReady;

@@ -81,4 +81,18 @@ SendResult SendFrame(const std::string& bus, WindowHandle target, FrameKind kind
   return outcome;
 }
 
+bool PostFrame(const std::string& bus, WindowHandle target, FrameKind kind, std::uint64_t code) {
+  const Connection connection = ConnectToWindow(bus, target);
+  if (!connection.fd.Valid()) return false;
+  // A fresh connection's buffer takes a header at once; the receiver reads it
+  // after we close, and its reply goes nowhere.
+  const RequestHeader header{kFrameMagic, static_cast<std::uint32_t>(kind), code, 0};
+  for (;;) {
+    const ssize_t sent = ::send(connection.fd.Get(), &header, sizeof header, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == static_cast<ssize_t>(sizeof header)) return true;
+    if (sent < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
 }  // namespace chimewell::platform::posix

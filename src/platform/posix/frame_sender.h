@@ -22,4 +22,9 @@ using SendWait = std::function<void(pollfd* connection, int max_wait_ms)>;
 SendResult SendFrame(const std::string& bus, WindowHandle target, FrameKind kind,
                      std::uint64_t code, std::string_view payload, const SendWait& wait);
 
+// Leaves a request without payload with `target` and returns without
+// waiting for its reply: true once the whole request is in the window's
+// socket. A window that does not accept counts as not reached.
+bool PostFrame(const std::string& bus, WindowHandle target, FrameKind kind, std::uint64_t code);
+
 }  // namespace chimewell::platform::posix

@@ -313,7 +313,7 @@ void PosixMessageLoop::Dispatch(Incoming message) {
     }
     case FrameKind::kTimeChange: Guarded([&] { handler.OnTimeChange(); }); break;
     case FrameKind::kClose:
-      Guarded([&] { handler.OnClose(); });
+      Guarded([&] { handler.OnClose(static_cast<std::uint32_t>(header.code)); });
       Quit();
       break;
   }
@@ -334,7 +334,7 @@ void PosixMessageLoop::DeliverClose() {
   for (const auto& entry : windows_) handles.push_back(entry.first);
   for (WindowHandle handle : handles) {
     auto window = windows_.find(handle);
-    if (window != windows_.end()) Guarded([&] { window->second->handler->OnClose(); });
+    if (window != windows_.end()) Guarded([&] { window->second->handler->OnClose(0); });
   }
   Quit();
 }
@@ -359,6 +359,14 @@ std::optional<WindowHandle> FindWindowByClass(const std::string& class_name) {
   const std::string bus = posix::BusDirectory();
   posix::EnsureSafeBusDirectory(bus);
   return posix::FindLiveWindowOfClass(bus, class_name);
+}
+
+std::optional<std::uint32_t> WindowProcessId(WindowHandle handle) {
+  return posix::WindowOwnerProcess(posix::BusDirectory(), handle);
+}
+
+bool PostClose(WindowHandle target, std::uint32_t asker) {
+  return posix::PostFrame(posix::BusDirectory(), target, FrameKind::kClose, asker);
 }
 
 }  // namespace chimewell::platform

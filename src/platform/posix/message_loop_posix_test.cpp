@@ -74,7 +74,7 @@ class RecordingHandler : public WindowHandler {
     return 7;
   }
   void OnTimeChange() override { events.push_back("timechange"); }
-  void OnClose() override { events.push_back("close"); }
+  void OnClose(std::uint32_t) override { events.push_back("close"); }
 };
 
 // Runs a loop with one window on its own thread until the window is closed.

@@ -80,6 +80,18 @@ std::string ClassEntryPath(const std::string& bus, const std::string& class_name
   return bus + "/class." + class_name + "." + Hex8(handle);
 }
 
+std::optional<std::uint32_t> WindowOwnerProcess(const std::string& bus, WindowHandle handle) {
+  const Connection connection = ConnectToWindow(bus, handle);
+  if (!connection.fd.Valid()) return std::nullopt;
+  ucred owner{};
+  socklen_t length = sizeof owner;
+  if (::getsockopt(connection.fd.Get(), SOL_SOCKET, SO_PEERCRED, &owner, &length) != 0 ||
+      owner.pid <= 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(owner.pid);
+}
+
 Connection ConnectToWindow(const std::string& bus, WindowHandle handle) {
   Connection connection;
   if (handle == 0) {

@@ -38,6 +38,10 @@ struct Connection {
 // EAGAIN at once, to be tried again by the caller.
 Connection ConnectToWindow(const std::string& bus, WindowHandle handle);
 
+// The process that owns the window, from the credentials of its socket;
+// nothing when the window does not accept a connection now.
+std::optional<std::uint32_t> WindowOwnerProcess(const std::string& bus, WindowHandle handle);
+
 // How long a sender keeps trying to reach a window that does not accept
 // before it gives up as on a missing window.
 inline constexpr std::chrono::seconds kBusyWindowLimit{5};

@@ -69,7 +69,7 @@ class RecordingHandler : public WindowHandler {
   }
   void OnTimeChange() override { events.push_back("timechange"); }
   void OnResume() override { events.push_back("resume"); }
-  void OnClose() override { events.push_back("close"); }
+  void OnClose(std::uint32_t) override { events.push_back("close"); }
 };
 
 void PowerNoticesReachTheHandler(Check& check) {

@@ -210,7 +210,8 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
       return TRUE;
     case WM_CLOSE:
       // Not DefWindowProc: it would destroy the window under its owner.
-      loop.Guarded([&] { handler.OnClose(); });
+      // A posted close carries the asker's process id in wparam.
+      loop.Guarded([&] { handler.OnClose(static_cast<std::uint32_t>(wparam)); });
       loop.Quit();
       return 0;
     default:
@@ -329,6 +330,16 @@ std::optional<WindowHandle> FindWindowByClass(const std::string& class_name) {
   const HWND window = ::FindWindowW(Widen(class_name).c_str(), nullptr);
   if (window == nullptr) return std::nullopt;
   return ToWindowHandle(window);
+}
+
+std::optional<std::uint32_t> WindowProcessId(WindowHandle handle) {
+  DWORD process = 0;
+  if (handle == 0 || ::GetWindowThreadProcessId(ToHwnd(handle), &process) == 0) return std::nullopt;
+  return static_cast<std::uint32_t>(process);
+}
+
+bool PostClose(WindowHandle target, std::uint32_t asker) {
+  return target != 0 && ::PostMessageW(ToHwnd(target), WM_CLOSE, asker, 0) != FALSE;
 }
 
 }  // namespace chimewell::platform
