@@ -289,6 +289,41 @@ TEST_F(WineTest, HeldTodayFileKeepsTheOldDocumentUntilReleased) {
   EXPECT_NE(std::find(end, texts.end(), WindowsPath(target) + " refreshd."), texts.end());
 }
 
+// A second launch for the same user replaces the running service: the old
+// one is asked to close and ends with 0, the new one serves; both trace it.
+TEST_F(WineTest, ASecondLaunchForTheUserReplacesTheFirst) {
+  using namespace std::chrono_literals;
+  const Wine wine;
+  const std::string today = wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/same/today/";
+  ProcessOutcome first;
+  std::thread runner([&] {
+    first = wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "same",
+                      "--wait", "30"},
+                     "!sleep 300\n" + DailyAppend("a1") + "\n!sleep 60000\n", "C.UTF-8", 120s);
+  });
+  bool first_serves = false;
+  for (const auto until = std::chrono::steady_clock::now() + 40s;
+       !first_serves && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+    first_serves = HoldsItem(ReadFileIfPresent(today + "reminder.json"), "a1");
+  }
+  EXPECT_TRUE(first_serves) << "the first service never listed a1";
+  const ProcessOutcome second =
+      wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "same", "--wait", "30"},
+               "!sleep 300\n" + DailyAppend("b1") + "\n");
+  runner.join();
+
+  SCOPED_TRACE("first:\n" + first.out + first.err + "\nsecond:\n" + second.out + second.err);
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_EQ(first.exit_code, 0);
+  EXPECT_NE(first.out.find("service exited with code 0"), std::string::npos);
+  EXPECT_NE(first.err.find("A newer service of this user (process "), std::string::npos);
+  EXPECT_NE(second.err.find("A service of this user is running: asking it to close."), std::string::npos);
+  EXPECT_NE(second.err.find("The running service ended after "), std::string::npos);
+  EXPECT_NE(second.out.find("result -1"), std::string::npos);
+  const auto listed = ReadFileIfPresent(today + "reminder.json");
+  EXPECT_TRUE(HoldsItem(listed, "a1") && HoldsItem(listed, "b1")) << listed.value_or("(none)");
+}
+
 // The due-today table on the Windows build, where SQLite's local time comes
 // from the Windows zone rules: each zone is a Wine process started in it.
 TEST_F(WineTest, DueTodayTableInEachZone) {
