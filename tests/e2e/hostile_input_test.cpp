@@ -1,14 +1,18 @@
 // Hostile input through the real channel: identifiers that hold SQL text are
-// stored and matched literally and never touch another row, and payloads of
-// 64 MB are answered without the service dying or growing.
+// stored and matched literally and never touch another row, payloads of
+// 64 MB are answered without the service dying or growing, and links planted
+// where the service writes are replaced, never written through.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "reminder_model.h"
 #include "service_rig.h"
+#include "test_support/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -80,6 +84,51 @@ TEST(HostileInput, IdentifiersHoldingSqlAreStoredAndMatchedLiterally) {
   EXPECT_EQ(rig.Rows(), (StoreRows{"Home|i1|0|1|1000|1|0|-", "Home|i2|0|1|1000|1|0|-",
                                    "Work|i1|0|1|1000|1|0|-", "Work|i2|0|1|1000|1|0|-"}));
   EXPECT_EQ(rig.IntegrityCheck(), "ok");
+  EXPECT_TRUE(rig.Close());
+  EXPECT_EQ(rig.WaitForExit(), 0);
+}
+
+// Another program of the user's plants links at every name the service
+// writes before the first start: the template copy, the dumps, the today
+// file's replacement and the today file itself. The service puts its own
+// files there; no link target changes.
+TEST(HostileInput, LinksPlantedWhereTheServiceWritesAreReplaced) {
+  namespace fs = std::filesystem;
+  ServiceRig rig;
+  const std::string data_dir = fs::path(rig.Store()).parent_path().string() + "/";
+  const std::string planted[] = {
+      data_dir + "reminder.db~",           rig.CacheDir() + "~~reminder.dat",
+      rig.CacheDir() + "~~DaysMatter.dat", rig.CacheDir() + "~~Alert.dat",
+      rig.TodayDir() + "reminder.json~",   rig.TodayDir() + "reminder.json",
+  };
+  const std::string victims = rig.Root() + "/victims/";
+  fs::create_directories(victims);
+  fs::create_directories(data_dir);
+  fs::create_directories(rig.TodayDir());
+  for (std::size_t i = 0; i < std::size(planted); ++i) {
+    std::ofstream(victims + std::to_string(i)) << "victim " << i;
+    fs::create_symlink(victims + std::to_string(i), planted[i]);
+  }
+
+  rig.Start();
+  ASSERT_TRUE(rig.WaitUntilServing());
+  // A daily reminder due today (the today file and its replacement), then an
+  // alert of another item (the alert's dump).
+  ASSERT_EQ(rig.Send(Make(Kind::kAppend, "Work", "i1").Text()), -1);
+  ASSERT_EQ(rig.Send(Make(Kind::kAlert, "", "gone").Text()), -1);
+
+  for (std::size_t i = 0; i < std::size(planted); ++i) {
+    SCOPED_TRACE(planted[i]);
+    EXPECT_EQ(testing_support::ReadFile(victims + std::to_string(i)), "victim " + std::to_string(i));
+    EXPECT_FALSE(fs::is_symlink(planted[i]));
+  }
+  // The service's own files took their places.
+  EXPECT_EQ(rig.Rows(), StoreRows{"Work|i1|0|1|1000|1|0|-"});
+  EXPECT_FALSE(fs::exists(planted[0])) << "the template copy was moved into place";
+  EXPECT_NE(testing_support::ReadFile(planted[1]).find("SELECT"), std::string::npos);
+  EXPECT_NE(testing_support::ReadFile(planted[3]).find("'gone'"), std::string::npos);
+  EXPECT_FALSE(fs::exists(planted[4])) << "the replacement was moved into place";
+  EXPECT_EQ(CheckTodayFile(planted[5]).items, std::vector<std::string>{"i1"});
   EXPECT_TRUE(rig.Close());
   EXPECT_EQ(rig.WaitForExit(), 0);
 }

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -81,6 +82,54 @@ TEST(RealFileSystem, EachFailureNamesThePathTheStepAndTheCode) {
   }
   EXPECT_FALSE(files.FileExists(missing));
   EXPECT_EQ(ReadFile(file), "x");
+}
+
+// A link planted where the service writes is replaced by the service's own
+// file; what it points to stays as it was (or absent, for a dangling link).
+TEST(RealFileSystem, APlantedLinkIsReplacedNeverWrittenThrough) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* name;
+    const char* link;  // planted in the folder, pointing at the victim
+    std::function<void(const std::string& folder)> write;
+    const char* written;  // the service's file afterwards
+    bool victim_exists = true;
+  };
+  const auto write = [](const std::string& folder) { files.WriteWholeFile(folder + "/file.dat", "new"); };
+  const auto copy = [](const std::string& folder) {
+    files.CopyFileReplacing(folder + "/template.db", folder + "/store.db~");
+  };
+  const auto replace = [](const std::string& folder) {
+    ReplaceFileAtomically(files, folder + "/today.json", "new");
+  };
+  const Case cases[] = {
+      {"written file", "file.dat", write, "file.dat"},
+      {"written file, dangling link", "file.dat", write, "file.dat", false},
+      {"copy target", "store.db~", copy, "store.db~"},
+      {"copy target, dangling link", "store.db~", copy, "store.db~", false},
+      {"replacement of an atomic replace", "today.json~", replace, "today.json"},
+      {"target of an atomic replace", "today.json", replace, "today.json"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempFolder folder;
+    testing_support::TempFolder elsewhere;
+    const std::string victim = elsewhere / "victim";
+    if (c.victim_exists) std::ofstream(victim, std::ios::binary) << "victim's own";
+    std::ofstream(folder / "template.db", std::ios::binary) << "new";
+    fs::create_symlink(victim, folder / c.link);
+
+    c.write(folder.Path());
+
+    const std::string written = folder / c.written;
+    EXPECT_FALSE(fs::is_symlink(written));
+    EXPECT_EQ(ReadFile(written), "new");
+    if (c.victim_exists) {
+      EXPECT_EQ(ReadFile(victim), "victim's own");
+    } else {
+      EXPECT_FALSE(fs::exists(victim));
+    }
+  }
 }
 
 TEST(RealFileSystem, CreateDirectoriesMakesTheWholeChainAndAcceptsOneThatExists) {
