@@ -13,6 +13,11 @@ bool NotifyHost(platform::MessageLoop& loop, platform::WindowHandle window, std:
     trace::WriteError("NotifyHost failed : [ERROR_ACCESS_DENIED]");
     return false;
   }
+  if (sent.interrupted) {
+    // The service is closing; what the calendar was told of is in the store already.
+    trace::WriteLog("NotifyHost broken off : closing.");
+    return false;
+  }
   return true;
 }
 

@@ -45,6 +45,10 @@ struct SendResult {
   bool delivered = false;
   // The receiver refused the message (Win32: GetLastError() == ERROR_ACCESS_DENIED).
   bool access_denied = false;
+  // The wait for the answer was broken off because the process was asked to
+  // close (POSIX: SIGTERM or SIGINT); the loop delivers the close once the
+  // handler that sent returns.
+  bool interrupted = false;
   std::intptr_t result = 0;
 };
 
@@ -98,6 +102,8 @@ class MessageLoop {
   // Sends copy-data with this code and payload to `target` and waits, without
   // a time-out, for its answer. While waiting, messages sent to this thread's
   // own windows are handled to their end inside the wait, as SendMessageW does.
+  // On POSIX, SIGTERM or SIGINT ends the wait (SendResult::interrupted), and
+  // every send after it until the close is delivered gives up at its first wait.
   virtual SendResult SendCopyData(WindowHandle target, std::uint64_t code,
                                   std::string_view payload) = 0;
   // Sends the clock-change notice (WM_TIMECHANGE) or a close request (WM_CLOSE).

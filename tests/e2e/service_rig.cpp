@@ -73,9 +73,12 @@ std::string ServiceRig::CacheDir() const {
 std::string ServiceRig::TodayDir() const { return CacheDir() + "today/"; }
 
 void ServiceRig::Start(std::optional<std::string> parameter, const std::string& executable) {
-  if (Running()) throw std::logic_error("the service is running already");
   const std::string program = executable.empty() ? std::string(CHIMEWELL_PATH) : executable;
-  const std::string argument = parameter.value_or(user_ + "|" + std::to_string(view_handle_));
+  StartCommand({program, parameter.value_or(user_ + "|" + std::to_string(view_handle_))});
+}
+
+void ServiceRig::StartCommand(std::vector<std::string> command) {
+  if (Running()) throw std::logic_error("the service is running already");
   trace_path_ = root_ + "/trace-" + std::to_string(++starts_) + ".log";
 
   const std::map<std::string, std::string> overrides = {
@@ -90,8 +93,9 @@ void ServiceRig::Start(std::optional<std::string> parameter, const std::string& 
   std::vector<char*> envp;
   for (auto& text : env_text) envp.push_back(text.data());
   envp.push_back(nullptr);
-  std::string program_copy = program, argument_copy = argument;
-  char* argv[] = {program_copy.data(), argument_copy.data(), nullptr};
+  std::vector<char*> argv;
+  for (auto& text : command) argv.push_back(text.data());
+  argv.push_back(nullptr);
 
   const int trace = ::open(trace_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -101,7 +105,7 @@ void ServiceRig::Start(std::optional<std::string> parameter, const std::string& 
     ::dup2(null, 0);
     ::dup2(null, 1);
     ::dup2(trace, 2);
-    ::execve(argv[0], argv, envp.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(trace);

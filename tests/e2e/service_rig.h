@@ -49,6 +49,9 @@ class ServiceRig {
   // Starts another service beside the running one, which stays running and
   // reachable by its pid; the new one becomes the rig's service.
   void StartAnother(std::optional<std::string> parameter = std::nullopt);
+  // Starts another program in the service's place and environment (bus,
+  // Documents, trace file): chimectl, for example.
+  void StartCommand(std::vector<std::string> command);
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
   // Waits until the service is done starting: the view window got the

@@ -26,7 +26,8 @@ const Verb kVerbs[] = {
      "and prints each message result in decimal on its own line. TEXT goes out in\n"
      "the system's ANSI code page, as the calendar sends it. With - instead of TEXT,\n"
      "sends each line of standard input (no quoting to get right).\n"
-     "Exit 3 when no such window is found, 4 when a send fails.\n",
+     "Exit 3 when no such window is found, 4 when a send fails or SIGTERM or SIGINT\n"
+     "ends the wait for an answer.\n",
      Send},
     {"timechange", "tell the service window that the system clock was set",
      "usage: chimectl timechange [--class NAME] [--wait S]\n"

@@ -17,6 +17,8 @@ namespace platform = chimewell::platform;
 bool Delivered(const platform::SendResult& result) {
   if (result.access_denied) {
     std::fprintf(stderr, "chimectl: the service window refused the message\n");
+  } else if (result.interrupted) {
+    std::fprintf(stderr, "chimectl: interrupted while waiting for the answer\n");
   } else if (!result.delivered) {
     std::fprintf(stderr, "chimectl: the service window went away before answering\n");
   }

@@ -14,11 +14,14 @@ constexpr int kBusyWindowRetryMs = 10;
 
 // A window that does not accept is tried again, the sender's own windows
 // served meanwhile, until the limit.
-Connection Connect(const std::string& bus, WindowHandle target, const SendWait& wait) {
+Connection Connect(const std::string& bus, WindowHandle target, const SendWait& wait, bool& interrupted) {
   Connection connection = ConnectToWindow(bus, target);
   const std::int64_t give_up_ns = MonotonicNsAfter(kBusyWindowLimit);
   while (connection.error == EAGAIN && MonotonicNs() < give_up_ns) {
-    wait(nullptr, kBusyWindowRetryMs);
+    if (!wait(nullptr, kBusyWindowRetryMs)) {
+      interrupted = true;
+      return Connection{};
+    }
     connection = ConnectToWindow(bus, target);
   }
   return connection;
@@ -30,7 +33,8 @@ SendResult SendFrame(const std::string& bus, WindowHandle target, FrameKind kind
                      std::uint64_t code, std::string_view payload, const SendWait& wait) {
   SendResult outcome;
   if (payload.size() > kMaxPayload) return outcome;
-  Connection connection = Connect(bus, target, wait);
+  Connection connection = Connect(bus, target, wait, outcome.interrupted);
+  if (outcome.interrupted) return outcome;
   if (!connection.fd.Valid()) {
     outcome.access_denied = connection.error == EACCES || connection.error == EPERM;
     return outcome;
@@ -70,7 +74,10 @@ SendResult SendFrame(const std::string& bus, WindowHandle target, FrameKind kind
     }
     if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return outcome;
     pollfd ready{fd, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
-    wait(&ready, -1);
+    if (!wait(&ready, -1)) {
+      outcome.interrupted = true;
+      return outcome;
+    }
   }
   if (static_cast<ReplyStatus>(reply.status) == ReplyStatus::kRefused) {
     outcome.access_denied = true;

@@ -15,10 +15,12 @@ namespace chimewell::platform::posix {
 
 // Waits until `connection` (when given) is ready or `max_wait_ms` passed (-1:
 // no limit), serving the sender's own messages meanwhile; sets revents.
-using SendWait = std::function<void(pollfd* connection, int max_wait_ms)>;
+// Returns false when the send is to be given up (the process is closing).
+using SendWait = std::function<bool(pollfd* connection, int max_wait_ms)>;
 
 // Sends one request to `target` on `bus` and returns its reply. A window
 // that does not accept is tried again every 10 ms up to kBusyWindowLimit.
+// When `wait` says to give up, the result is undelivered and interrupted.
 SendResult SendFrame(const std::string& bus, WindowHandle target, FrameKind kind,
                      std::uint64_t code, std::string_view payload, const SendWait& wait);
 

@@ -104,9 +104,11 @@ class PosixMessageLoop final : public MessageLoop {
 
  private:
   // Waits once, at most `max_wait_ms` (-1: as long as it takes), and
-  // dispatches what is ready. At the top level, timers and signals count too;
-  // inside a send only messages sent to our windows and clock changes do, as
-  // on Windows. `extra` is the send's own socket.
+  // dispatches what is ready. At the top level, timers count too; inside a
+  // send only messages sent to our windows and clock changes do, as on
+  // Windows. A close signal is taken at every level (so that a send to a hung
+  // window cannot keep the process up) and delivered at the top level.
+  // `extra` is the send's own socket.
   void WaitAndDispatch(bool top_level, pollfd* extra, int max_wait_ms = -1);
   void AcceptOn(WindowHandle handle);
   void ReadFrom(std::list<Incoming>::iterator message);
@@ -140,6 +142,8 @@ class PosixMessageLoop final : public MessageLoop {
   std::map<WindowHandle, WindowState*> windows_;
   std::list<Incoming> incoming_;
   bool quit_ = false;
+  // A close signal arrived and is not yet delivered; sends give up meanwhile.
+  bool close_requested_ = false;
   std::function<void(const std::string&)> reporter_;
   std::mt19937 random_{std::random_device{}()};
 };
@@ -181,12 +185,13 @@ void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra, int max_wa
   if (top_level) {
     timers_.Arm();
     watch(timers_.Fd(), POLLIN, kTimer, 0);
-    if (close_signals_.Fd().Valid()) watch(close_signals_.Fd().Get(), POLLIN, kSignal, 0);
   }
+  if (close_signals_.Fd().Valid()) watch(close_signals_.Fd().Get(), POLLIN, kSignal, 0);
   for (const auto& [handle, window] : windows_) {
     watch(window->entry.Listener(), POLLIN, kListener, handle);
   }
-  int timeout_ms = max_wait_ms;
+  // A close taken inside a send made outside Run() is delivered without waiting.
+  int timeout_ms = top_level && close_requested_ ? 0 : max_wait_ms;
   const std::int64_t now = MonotonicNs();
   for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
     watch(it->fd.Get(), POLLIN, kIncoming, reinterpret_cast<std::uintptr_t>(&*it));
@@ -203,7 +208,7 @@ void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra, int max_wa
 
   // Dispatching may add or remove windows and messages: act on what was
   // ready, looking each one up again before use.
-  bool clock_changed = false, timer_due = false, close_requested = false;
+  bool clock_changed = false, timer_due = false;
   std::vector<WindowHandle> accept_on;
   std::vector<Incoming*> readable;
   for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -216,7 +221,9 @@ void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra, int max_wa
         timers_.Acknowledge();
         timer_due = true;
         break;
-      case kSignal: close_requested = close_signals_.Drain(); break;
+      case kSignal:
+        if (close_signals_.Drain()) close_requested_ = true;
+        break;
       case kListener: accept_on.push_back(static_cast<WindowHandle>(key)); break;
       case kIncoming: readable.push_back(reinterpret_cast<Incoming*>(key)); break;
     }
@@ -242,7 +249,10 @@ void PosixMessageLoop::WaitAndDispatch(bool top_level, pollfd* extra, int max_wa
   if (top_level && timer_due) {
     timers_.FireDue([this](const std::function<void()>& on_timer) { Guarded(on_timer); });
   }
-  if (top_level && close_requested) DeliverClose();
+  if (top_level && close_requested_) {
+    close_requested_ = false;
+    DeliverClose();
+  }
 }
 
 void PosixMessageLoop::AcceptOn(WindowHandle handle) {
@@ -343,7 +353,9 @@ SendResult PosixMessageLoop::Send(WindowHandle target, FrameKind kind, std::uint
                                   std::string_view payload) {
   return posix::SendFrame(posix::BusDirectory(), target, kind, code, payload,
                           [this](pollfd* connection, int max_wait_ms) {
+                            if (close_requested_) return false;
                             WaitAndDispatch(false, connection, max_wait_ms);
+                            return !close_requested_;
                           });
 }
 

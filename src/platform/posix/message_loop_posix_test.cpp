@@ -1,5 +1,7 @@
 // The POSIX backend's tests: the message-loop contract that the Win32 backend
 // passes too, then what only the window bus has (raw peers, its folder).
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -127,29 +129,79 @@ TEST_F(BusTest, MalformedAndSilentPeersDoNotStallTheLoop) {
   EXPECT_EQ(handler.events, std::vector<std::string>{"copy 10 still here"});
 }
 
+// A window on the bus whose owner never accepts nor answers: connections
+// wait in its queue, as they do for a hung process.
+class HungWindow {
+ public:
+  HungWindow(const std::string& bus, WindowHandle handle) : listener_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+    posix::EnsureSafeBusDirectory(bus);
+    address_.sun_family = AF_UNIX;
+    std::strcpy(address_.sun_path, posix::WindowSocketPath(bus, handle).c_str());
+    EXPECT_EQ(::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address_), sizeof address_), 0);
+    EXPECT_EQ(::listen(listener_.Get(), 0), 0);
+  }
+  // Fills the queue with connections nobody will accept, so that the next
+  // one is refused at once; false when it never filled.
+  bool FillQueue() {
+    for (int i = 0; i < 100; ++i) {
+      queued_.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      if (::connect(queued_.back().Get(), reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 &&
+          errno == EAGAIN) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  posix::UniqueFd listener_;
+  sockaddr_un address_{};
+  std::vector<posix::UniqueFd> queued_;
+};
+
+// A close signal ends a send that waits on a hung window within a second, in
+// both waits a send has: for the answer, and for a window to accept. The close
+// then reaches the window at the top level, and sends give up until it has.
+TEST_F(BusTest, CloseSignalEndsASendThatWaitsOnAHungWindow) {
+  using namespace std::chrono_literals;
+  for (const bool queue_full : {false, true}) {
+    SCOPED_TRACE(queue_full ? "waiting to be accepted" : "waiting for the answer");
+    const WindowHandle hung = 0x3456;
+    fs::remove_all(Bus());
+    HungWindow hung_window(Bus(), hung);
+    if (queue_full) {
+      ASSERT_TRUE(hung_window.FillQueue());
+    }
+    auto loop = CreateMessageLoop();
+    RecordingHandler handler;
+    auto window = loop->CreateHiddenWindow("TestWnd", "Service", handler);
+    const pthread_t sender = ::pthread_self();
+    std::thread signaller([&] {
+      std::this_thread::sleep_for(200ms);
+      ::pthread_kill(sender, SIGTERM);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const SendResult sent = loop->SendCopyData(hung, 2, "refreshed");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    signaller.join();
+    EXPECT_FALSE(sent.delivered);
+    EXPECT_TRUE(sent.interrupted);
+    EXPECT_LT(elapsed, 1s);
+    // Until the close is delivered, a further send does not wait either.
+    EXPECT_TRUE(loop->SendCopyData(hung, 2, "again").interrupted);
+    loop->Run();  // returns once the close is delivered
+    EXPECT_EQ(handler.events, std::vector<std::string>{"close"});
+  }
+}
+
 // A window whose owner never accepts (hung or stopped) while its queue of
 // connections is full: the sender must not block in connect, must go on
 // serving its own windows, and gives up after its limit as on a missing window.
 TEST_F(BusTest, APeerThatNeverAcceptsDoesNotStallTheSender) {
   using namespace std::chrono_literals;
-  posix::EnsureSafeBusDirectory(Bus());
   const WindowHandle hung = 0x2345;
-  posix::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, posix::WindowSocketPath(Bus(), hung).c_str());
-  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener.Get(), 0), 0);
-  // Fill its queue with connections nobody will accept.
-  std::vector<posix::UniqueFd> queued;
-  bool full = false;
-  for (int i = 0; i < 100 && !full; ++i) {
-    queued.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    const int fd = queued.back().Get();
-    full = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-           errno == EAGAIN;
-  }
-  ASSERT_TRUE(full) << "the queue never filled";
+  HungWindow window_of_hung(Bus(), hung);
+  ASSERT_TRUE(window_of_hung.FillQueue()) << "the queue never filled";
 
   // Still a window: it exists, only it is not accepting.
   auto start = std::chrono::steady_clock::now();
