@@ -316,6 +316,7 @@ TEST_F(ProtocolTest, ACommandThatMeetsADamagedStoreRepairsItAndRunsOnTheRepaired
   EXPECT_TRUE(has("Error!Damaged store kept as " + kept));
   EXPECT_TRUE(has("Error!Store made again from the template : 3 reminders salvaged; lost: 0 refused, "
                   "0 fragments, all on unreadable pages"));
+  ASSERT_FALSE(traced.empty());
   EXPECT_EQ(traced.back(), "NotifyCalendar over.");
   EXPECT_EQ(view_handler_->notifications - before, 1);
 }

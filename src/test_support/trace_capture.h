@@ -9,15 +9,22 @@
 #include <gtest/gtest.h>
 
 #include "test_support/temp_folder.h"
+#include "trace/uLog.h"
 
 namespace chimewell::testing_support {
 
 // Switches the trace on and collects the text part of every trace line
-// written while it lives.
+// written while it lives. The process reads isDebug at its first trace call;
+// the test registration sets it, and a capture made after the gate was read
+// closed fails at once.
 class TraceCapture {
  public:
   TraceCapture() {
     ::setenv("isDebug", "1", 1);
+    if (!trace::TraceSwitchedOn(trace::ProcessTraceEnvironment().DebugSwitch())) {
+      ADD_FAILURE() << "the process trace is off: run the test with isDebug=1 "
+                       "(it is read once, at the first trace call)";
+    }
     ::testing::internal::CaptureStderr();
   }
   ~TraceCapture() {

@@ -32,7 +32,8 @@ class TraceEnvironment {
 };
 
 // The real process: isDebug from the environment, the system clock, the debug
-// output channel, and the user's time separator read once (a locale setting
+// output channel; isDebug and the user's time separator are read once, at the
+// first trace call (a locale setting
 // changed while the service runs shows from its next start).
 const TraceEnvironment& ProcessTraceEnvironment();
 
