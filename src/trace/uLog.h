@@ -32,9 +32,9 @@ class TraceEnvironment {
 };
 
 // The real process: isDebug from the environment, the system clock, the debug
-// output channel; isDebug and the user's time separator are read once, at the
-// first trace call (a locale setting
-// changed while the service runs shows from its next start).
+// output channel. isDebug and the user's time separator are read once, at the
+// first trace call (a locale setting changed while the service runs shows from
+// its next start).
 const TraceEnvironment& ProcessTraceEnvironment();
 
 // True when isDebug turns the trace on: anything but "", "0" or "false" in any
