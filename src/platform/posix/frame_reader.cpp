@@ -22,7 +22,7 @@ FrameReader::Progress FrameReader::Read(int fd) {
       // nothing until the bytes are really sent.
       const std::size_t chunk =
           std::min<std::size_t>(left, std::max<std::size_t>(65536, payload_bytes_));
-      if (payload_.size() < payload_bytes_ + chunk) payload_.resize(payload_bytes_ + chunk);
+      if (payload_.size() < payload_bytes_ + chunk) GrowPayload(payload_bytes_ + chunk);
       target = payload_.data() + payload_bytes_;
       wanted = chunk;
     }
@@ -48,6 +48,18 @@ FrameReader::Progress FrameReader::Read(int fd) {
   }
   payload_.resize(payload_bytes_);
   return Progress::kComplete;
+}
+
+void FrameReader::GrowPayload(std::size_t size) {
+  if (payload_.capacity() < size) {
+    // std::string's own growth may double its capacity, past what the sender
+    // announced: a fresh string reserved to the size allocates only that.
+    std::string bigger;
+    bigger.reserve(size);
+    bigger.assign(payload_, 0, payload_bytes_);
+    payload_.swap(bigger);
+  }
+  payload_.resize(size);
 }
 
 FrameReader::Progress FrameReader::Drop(std::string problem) {

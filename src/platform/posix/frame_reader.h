@@ -25,11 +25,15 @@ class FrameReader {
   const std::string& Problem() const { return problem_; }
   // Bytes received so far: grows while the peer is still sending.
   std::size_t Received() const { return header_bytes_ + payload_bytes_; }
+  // Bytes of memory the payload holds so far (never more than announced).
+  std::size_t Held() const { return payload_.capacity(); }
   const RequestHeader& Header() const { return header_; }
   std::string TakePayload() { return std::move(payload_); }
 
  private:
   Progress Drop(std::string problem);
+  // Makes room for `size` payload bytes, allocating exactly that much.
+  void GrowPayload(std::size_t size);
 
   RequestHeader header_{};
   std::size_t header_bytes_ = 0;

@@ -3,6 +3,7 @@
 // from a cancelled CLOCK_REALTIME timer (clock_change_watch) and SIGTERM /
 // SIGINT arrive through a signalfd as close requests (close_signals). This
 // file waits on all of them and dispatches what is ready.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -41,8 +42,15 @@ using posix::UniqueFd;
 
 // A peer that stops sending in the middle of a message is dropped after this.
 constexpr std::chrono::seconds kSilentPeerLimit{10};
-// More half-received messages than this at once are refused at the door.
+// More half-received messages than this at once: the oldest, if it has been
+// arriving for kSlowPeerAge already, makes room; otherwise the newcomer is
+// refused at the door. A calendar's command arrives whole at once, so only
+// slow peers are ever evicted.
 constexpr std::size_t kMaxIncoming = 256;
+constexpr std::chrono::seconds kSlowPeerAge{1};
+// The memory that half-received payloads of all peers together may hold; past
+// it the oldest ones are dropped. Above the largest command a calendar sends.
+constexpr std::size_t kMaxHeldBytes = std::size_t{128} << 20;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -72,6 +80,7 @@ struct Incoming {
   UniqueFd fd;
   WindowHandle window = 0;
   posix::FrameReader reader;
+  std::int64_t started_ns = 0;   // CLOCK_MONOTONIC
   std::int64_t deadline_ns = 0;  // CLOCK_MONOTONIC
 };
 
@@ -111,6 +120,11 @@ class PosixMessageLoop final : public MessageLoop {
   // `extra` is the send's own socket.
   void WaitAndDispatch(bool top_level, pollfd* extra, int max_wait_ms = -1);
   void AcceptOn(WindowHandle handle);
+  // Accepts and closes one connection while the process is out of
+  // descriptors, with the reserve one freed for it; false when none was taken.
+  bool RefuseForLackOfDescriptors(int listener, int error);
+  bool MakeRoomForANewcomer();
+  void KeepHeldBytesWithinTheCap(const Incoming& reading);
   void ReadFrom(std::list<Incoming>::iterator message);
   void Dispatch(Incoming message);
   void DeliverTimeChange();
@@ -140,7 +154,11 @@ class PosixMessageLoop final : public MessageLoop {
   posix::ClockChangeWatch clock_change_;
   posix::CloseSignals close_signals_;
   std::map<WindowHandle, WindowState*> windows_;
-  std::list<Incoming> incoming_;
+  std::list<Incoming> incoming_;  // in the order they arrived
+  // Kept open so that, out of descriptors, a connection can still be accepted
+  // and closed instead of staying ready and making the loop spin.
+  UniqueFd reserve_fd_{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+  bool out_of_descriptors_reported_ = false;
   bool quit_ = false;
   // A close signal arrived and is not yet delivered; sends give up meanwhile.
   bool close_requested_ = false;
@@ -260,30 +278,78 @@ void PosixMessageLoop::AcceptOn(WindowHandle handle) {
     // A handler run by an earlier message may have destroyed the window.
     auto window = windows_.find(handle);
     if (window == windows_.end()) return;
-    UniqueFd fd(::accept4(window->second->entry.Listener(), nullptr, nullptr,
-                          SOCK_NONBLOCK | SOCK_CLOEXEC));
+    const int listener = window->second->entry.Listener();
+    UniqueFd fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.Valid()) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        Report("accept failed: " + ErrnoText(errno));
+      const int error = errno;
+      if (error == EMFILE || error == ENFILE) {
+        if (RefuseForLackOfDescriptors(listener, error)) continue;
+      } else if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+        Report("accept failed: " + ErrnoText(error));
       }
       return;
     }
+    out_of_descriptors_reported_ = false;
     if (const auto foreign = posix::ForeignPeer(fd.Get())) {
       Report(*foreign);
       posix::SendRefusal(fd.Get());
       continue;
     }
-    if (incoming_.size() >= kMaxIncoming) {
+    if (incoming_.size() >= kMaxIncoming && !MakeRoomForANewcomer()) {
       Report("Too many messages at once; one was refused");
       continue;
     }
     Incoming message;
     message.fd = std::move(fd);
     message.window = handle;
+    message.started_ns = MonotonicNs();
     message.deadline_ns = MonotonicNsAfter(kSilentPeerLimit);
     incoming_.push_back(std::move(message));
     // Most messages have arrived whole by now: read at once.
     ReadFrom(std::prev(incoming_.end()));
+  }
+}
+
+bool PosixMessageLoop::RefuseForLackOfDescriptors(int listener, int error) {
+  // Traced once per shortage: each refused connection would otherwise add a line.
+  if (!out_of_descriptors_reported_) {
+    Report("accept failed: " + ErrnoText(error) +
+           "; connections are refused until descriptors are free");
+    out_of_descriptors_reported_ = true;
+  }
+  if (!reserve_fd_.Valid()) {
+    reserve_fd_.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    return false;
+  }
+  reserve_fd_.Reset();
+  UniqueFd refused(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+  const bool taken = refused.Valid();
+  refused.Reset();  // first: the reserve takes its descriptor back
+  reserve_fd_.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  return taken;
+}
+
+bool PosixMessageLoop::MakeRoomForANewcomer() {
+  const Incoming& oldest = incoming_.front();
+  if (MonotonicNs() - oldest.started_ns < std::chrono::nanoseconds(kSlowPeerAge).count()) {
+    return false;
+  }
+  Report("Dropped a slow message to make room");
+  incoming_.pop_front();
+  return true;
+}
+
+void PosixMessageLoop::KeepHeldBytesWithinTheCap(const Incoming& reading) {
+  std::size_t held = 0;
+  for (const Incoming& message : incoming_) held += message.reader.Held();
+  for (auto it = incoming_.begin(); held > kMaxHeldBytes && it != incoming_.end();) {
+    if (&*it == &reading) {
+      ++it;
+      continue;
+    }
+    held -= it->reader.Held();
+    Report("Dropped a slow message: half-received messages hold too much memory");
+    it = incoming_.erase(it);
   }
 }
 
@@ -294,6 +360,7 @@ void PosixMessageLoop::ReadFrom(std::list<Incoming>::iterator it) {
     case posix::FrameReader::Progress::kMore:
       if (message.reader.Received() != before) {
         message.deadline_ns = MonotonicNsAfter(kSilentPeerLimit);
+        KeepHeldBytesWithinTheCap(message);
       }
       return;
     case posix::FrameReader::Progress::kDropped:
