@@ -139,6 +139,7 @@ test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
 # What the Wine tests run.
 WINDOWS_PROGRAMS=(build/windows/src/host/chimewell.exe build/windows/tools/chimectl/chimectl.exe
   build/windows/src/platform/win32_backend_test.exe build/windows/src/today/due_today_table.exe
+  build/windows/src/platform/version_info.exe
   build/wine/tests/e2e/wine_e2e_test)
 
 build_windows() {

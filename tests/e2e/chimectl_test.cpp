@@ -11,6 +11,7 @@
 
 #include "process_runner.h"
 #include "test_support/temp_folder.h"
+#include "version/version.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -42,6 +43,7 @@ TEST_F(ChimectlTest, MistakesAreReportedBeforeAnyWait) {
       {{"send", "--code", "ten", "x"}, 2, "--code must be an integer"},
       {{"timechange", "extra"}, 2, "timechange takes no arguments"},
       {{"close", "--wait", "-1"}, 2, "--wait must be a number of seconds"},
+      {{"--version", "extra"}, 2, "--version takes no arguments"},
   };
   for (const Case& c : cases) {
     const ProcessOutcome outcome = Chimectl(c.arguments);
@@ -49,6 +51,18 @@ TEST_F(ChimectlTest, MistakesAreReportedBeforeAnyWait) {
     EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
     EXPECT_LT(outcome.elapsed, 1s) << c.error;
   }
+}
+
+// The version is the project's (top CMakeLists.txt), and the help says how
+// to ask for it.
+TEST_F(ChimectlTest, VersionIsPrintedAndNamedInTheHelp) {
+  const ProcessOutcome version = Chimectl({"--version"});
+  EXPECT_EQ(version.exit_code, 0) << version.err;
+  EXPECT_EQ(version.out, std::string("chimectl ") + chimewell::kVersion + "\n");
+  EXPECT_EQ(version.err, "");
+  const ProcessOutcome help = Chimectl({"--help"});
+  EXPECT_EQ(help.exit_code, 0) << help.err;
+  EXPECT_NE(help.out.find("chimectl --version"), std::string::npos) << help.out;
 }
 
 TEST_F(ChimectlTest, AnUnsafeBusFolderIsNamedNotTakenForNoService) {

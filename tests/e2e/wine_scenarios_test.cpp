@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include "scenario_runner.h"
 #include "test_support/temp_folder.h"
 #include "today/testing/due_today_table.h"
+#include "version/version.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -154,6 +156,46 @@ TEST_F(WineTest, Win32BackendChecks) {
   const Wine wine;
   const ProcessOutcome checks = wine.Run({WIN32_BACKEND_TEST_EXE});
   EXPECT_EQ(checks.exit_code, 0) << checks.out << checks.err;
+}
+
+// Both programs carry a version resource made from the project version, read
+// as Windows reads it (version_info.exe asks the system). A program built
+// without one must be told apart, or the reader could pass by printing anyway.
+TEST_F(WineTest, ProgramsCarryTheProjectVersion) {
+  ASSERT_TRUE(fs::exists(VERSION_INFO_EXE)) << VERSION_INFO_EXE << " is missing: build the windows preset";
+  const Wine wine;
+  const std::string version = kVersion;
+  struct Case {
+    const char* exe;
+    std::string file_name;
+    std::string description;
+  } cases[] = {
+      {CHIMEWELL_EXE, "chimewell.exe", "Chimewell reminder service"},
+      {CHIMECTL_EXE, "chimectl.exe", "Chimewell control tool"},
+  };
+  for (const Case& c : cases) {
+    const ProcessOutcome read = wine.Run({VERSION_INFO_EXE, WindowsPath(c.exe)});
+    ASSERT_EQ(read.exit_code, 0) << c.file_name << ": " << read.out << read.err;
+    std::map<std::string, std::string> values;
+    for (const std::string& line : SplitLines(read.out)) {
+      const std::size_t equals = line.find('=');
+      if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    const std::map<std::string, std::string> expected = {
+        {"FixedFileVersion", version + ".0"},
+        {"FixedProductVersion", version + ".0"},
+        {"ProductName", "Chimewell"},
+        {"ProductVersion", version},
+        {"FileVersion", version},
+        {"FileDescription", c.description},
+        {"CompanyName", "Chimewell"},
+        {"OriginalFilename", c.file_name},
+    };
+    EXPECT_EQ(values, expected) << c.file_name << ":\n" << read.out;
+  }
+  const ProcessOutcome none = wine.Run({VERSION_INFO_EXE, WindowsPath(WIN32_BACKEND_TEST_EXE)});
+  EXPECT_EQ(none.exit_code, 1) << none.out << none.err;
+  EXPECT_NE(none.err.find("no version resource"), std::string::npos) << none.err;
 }
 
 using testing_support::ReadFileIfPresent;

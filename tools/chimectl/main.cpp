@@ -8,6 +8,7 @@
 #include "platform/process.h"
 #include "session.h"
 #include "verbs.h"
+#include "version/version.h"
 
 namespace chimectl {
 
@@ -78,7 +79,8 @@ const std::size_t kVerbCount = std::size(kVerbs);
 namespace {
 
 void PrintUsage(std::FILE* out) {
-  std::fprintf(out, "usage: chimectl VERB [OPTIONS]   (chimectl VERB --help for more)\n\n");
+  std::fprintf(out, "usage: chimectl VERB [OPTIONS]   (chimectl VERB --help for more)\n"
+                    "       chimectl --version           (print the version)\n\n");
   for (const Verb& verb : kVerbs) std::fprintf(out, "  %-11s %s\n", verb.name, verb.summary);
 }
 
@@ -90,6 +92,14 @@ int Main(const std::vector<std::string>& arguments) {
   const std::string& name = arguments[1];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (name == "--version") {
+    if (arguments.size() > 2) {
+      std::fprintf(stderr, "chimectl: --version takes no arguments\n");
+      return kExitUsage;
+    }
+    std::printf("chimectl %s\n", chimewell::kVersion);
     return 0;
   }
   for (const Verb& verb : kVerbs) {
