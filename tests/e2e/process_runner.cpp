@@ -6,9 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <stdexcept>
 #include <utility>
@@ -75,37 +73,19 @@ ProcessOutcome RunProcess(const std::vector<std::string>& command, const std::st
   std::size_t written = 0;
   if (input.empty()) in.CloseWrite();
   const auto deadline = started + timeout;
-  // A program may leave helpers behind that inherited its output (Wine starts
-  // its desktop and console hosts that way): once the program itself has
-  // ended, what it wrote is read for a short while and the helpers are not
-  // waited for.
-  constexpr auto kDrainAfterExit = std::chrono::seconds(3);
-  std::optional<int> status;
-  std::optional<std::chrono::steady_clock::time_point> drain_until;
   bool timed_out = false;
   while (out.read >= 0 || err.read >= 0) {
-    if (!status) {
-      int raw = 0;
-      if (::waitpid(pid, &raw, WNOHANG) == pid) {
-        status = raw;
-        drain_until = std::chrono::steady_clock::now() + kDrainAfterExit;
-      }
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (drain_until && now >= *drain_until) break;
-    if (!status && now >= deadline) {
-      timed_out = true;
-      break;
-    }
     std::vector<pollfd> fds;
     if (out.read >= 0) fds.push_back({out.read, POLLIN, 0});
     if (err.read >= 0) fds.push_back({err.read, POLLIN, 0});
     if (in.write >= 0) fds.push_back({in.write, POLLOUT, 0});
-    // Short waits: the program's end is noticed by polling for it.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        (drain_until ? *drain_until : deadline) - now);
-    const int wait_ms = static_cast<int>(std::clamp<long long>(left.count(), 0, 100));
-    if (::poll(fds.data(), fds.size(), wait_ms) <= 0) continue;
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      break;
+    }
+    if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) < 0) continue;
     for (const pollfd& p : fds) {
       if (p.revents == 0) continue;
       if (p.fd == in.write) {
@@ -125,21 +105,28 @@ ProcessOutcome RunProcess(const std::vector<std::string>& command, const std::st
     }
   }
   if (timed_out) {
-    ::kill(-pid, SIGKILL);
-    outcome.err += "\n[run_process: still running after " + std::to_string(timeout.count()) +
-                   " s; killed]\n";
-  }
-  if (!status) {
+    // Says whether the program itself or a process that inherited its output
+    // (a helper Wine started) was still holding on.
     int raw = 0;
-    ::waitpid(pid, &raw, 0);
-    status = raw;
+    const bool program_ended = ::waitpid(pid, &raw, WNOHANG) == pid;
+    ::kill(-pid, SIGKILL);
+    outcome.err += "\n[run_process: after " + std::to_string(timeout.count()) + " s " +
+                   (program_ended ? "the program had ended but its output was still held open"
+                                  : "the program was still running") + "; killed]\n";
+    if (program_ended) {
+      outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - started);
+      return outcome;
+    }
   }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
   outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started);
   if (timed_out) {
     outcome.exit_code = -1;
   } else {
-    outcome.exit_code = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
+    outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   return outcome;
 }
