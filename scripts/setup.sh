@@ -158,6 +158,33 @@ fetch_source() {
   (cd "$dir" && "${get[@]}") || die "could not download the source of $pkg $version"
 }
 
+# verify_source DIR PACKAGE VERSION: true when DIR holds every file of the
+# source package with the size and SHA-256 that apt's index lists. The index
+# came with the archive's Release file, whose signature apt checked against
+# the Debian archive keyring, so this check needs neither root nor the network
+# and holds for files of an earlier run as much as for a fresh download.
+verify_source() {
+  local dir=$1 pkg=$2 version=$3 uris line name size hash checked=0 empty
+  # Asked from an empty folder: apt leaves out the files it finds in place.
+  empty=$(mktemp -d) || return 1
+  uris=$(cd "$empty" && apt-get source --print-uris "$pkg=$version" 2>/dev/null)
+  local listed=$?
+  rmdir "$empty"
+  ((listed == 0)) || return 1
+  while read -r line; do
+    [[ $line =~ ^\'[^\']+\'\ ([^ ]+)\ ([0-9]+)\ SHA256:([0-9a-f]{64})$ ]] || continue
+    name=${BASH_REMATCH[1]} size=${BASH_REMATCH[2]} hash=${BASH_REMATCH[3]}
+    [[ -f $dir/$name ]] || return 1
+    if [[ $(stat -c %s "$dir/$name") != "$size" || $(sha256sum <"$dir/$name") != "$hash  -" ]]; then
+      log "$name does not match apt's index"
+      return 1
+    fi
+    checked=$((checked + 1))
+  done <<<"$uris"
+  # No SHA-256 line at all (an apt that prints another digest) is no check.
+  ((checked > 0))
+}
+
 # The amalgamation's source tree, unpacked and generated once per run of
 # setup_sqlite; removed again when the libraries are built.
 SQLITE_TREE=
@@ -187,16 +214,24 @@ sqlite_amalgamation() {
   local dl=$DEPS/sqlite-src
   local dsc=$dl/${src_pkg}_${version#*:}.dsc
   local tree=$dl/$src_pkg-$upstream
-  # dpkg-source checks the downloaded files and applies Debian's patches, the
-  # security fixes among them, so this is the same code as the native library.
-  # Files from an earlier, broken download are fetched again.
+  # Every file is checked against apt's signed index (verify_source) before it
+  # is unpacked; dpkg-source then checks the archives against the .dsc's own
+  # checksums (and the .dsc's signature too, where the debian-keyring package
+  # is installed; without it, it warns and goes on) and applies Debian's
+  # patches, the security fixes among them, so this is the same code as the
+  # native library. Files from an earlier, broken or altered download are
+  # fetched again.
   rm -rf "$tree"
-  if [[ ! -f $dsc ]] || ! dpkg-source --no-check -x "$dsc" "$tree" >/dev/null 2>&1; then
+  if [[ ! -f $dsc ]] || ! verify_source "$dl" "$src_pkg" "$version" ||
+      ! dpkg-source -x "$dsc" "$tree" >/dev/null 2>&1; then
     rm -rf "$dl"
     mkdir -p "$dl"
     fetch_source "$dl" "$src_pkg" "$version"
+    verify_source "$dl" "$src_pkg" "$version" ||
+      die "the source of $src_pkg $version does not match apt's index"
     rm -rf "$tree"
-    dpkg-source --no-check -x "$dsc" "$tree" >/dev/null
+    dpkg-source -x "$dsc" "$tree" >/dev/null ||
+      die "dpkg-source could not check or unpack $dsc"
   fi
 
   # The amalgamation is generated on the build machine: ./configure for the
