@@ -100,14 +100,14 @@ wine_up() {
     wine notepad.exe </dev/null >/dev/null 2>&1 &
 }
 
-# The Windows programs need no DLL beyond those Windows ships, and only the
-# service runs without a console window.
+# The Windows programs of the build tree "$1" need no DLL beyond those Windows
+# ships, and only the service runs without a console window.
 check_windows_programs() {
-  local exe subsystem dll bad=0
+  local tree=$1 exe subsystem dll bad=0
   local -A expected=([src/host/chimewell.exe]="Windows GUI" [tools/chimectl/chimectl.exe]="Windows CUI")
   for exe in "${!expected[@]}"; do
     local dump
-    dump=$(x86_64-w64-mingw32-objdump -p "build/windows/$exe")
+    dump=$(x86_64-w64-mingw32-objdump -p "$tree/$exe")
     subsystem=$(sed -n 's/^Subsystem[[:space:]]*[0-9a-f]*[[:space:]]*(\(.*\))$/\1/p' <<<"$dump")
     if [[ $subsystem != "${expected[$exe]}" ]]; then
       echo "$exe: subsystem '$subsystem', expected '${expected[$exe]}'"
@@ -139,18 +139,32 @@ test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
 # What the Wine tests run.
 WINDOWS_PROGRAMS=(build/windows/src/host/chimewell.exe build/windows/tools/chimectl/chimectl.exe
   build/windows/src/platform/win32_backend_test.exe build/windows/src/today/due_today_table.exe
-  build/windows/src/platform/version_info.exe
+  build/windows/src/platform/version_info.exe build/windows/examples/sample_host.exe
   build/wine/tests/e2e/wine_e2e_test)
+
+# The release zip (preset release: configure, build, package); the Wine tests
+# check its listing and run the programs unzipped from it.
+RELEASE_ZIP=build/release/chimewell-$(sed -n 's/^project(Chimewell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
+
+build_release() {
+  require_preset workflow release
+  cmake --workflow --preset release
+  require_files "$RELEASE_ZIP" build/release/src/host/chimewell.exe
+  echo "$RELEASE_ZIP: $(stat -c %s "$RELEASE_ZIP") bytes; released chimewell.exe:" \
+    "$(stat -c %s build/release/src/host/chimewell.exe) bytes"
+}
 
 build_windows() {
   configure_and_build windows
-  check_windows_programs
+  check_windows_programs build/windows
+  build_release
+  check_windows_programs build/release
   # The native harness that runs the Windows programs under Wine.
   configure_and_build wine
 }
 
 test_windows() {
-  require_files "${WINDOWS_PROGRAMS[@]}"
+  require_files "${WINDOWS_PROGRAMS[@]}" "$RELEASE_ZIP"
   wine_up
   run_ctest windows
 }

@@ -502,6 +502,60 @@ TEST_F(WineTest, ChimectlArgumentsArriveByteForByte) {
   EXPECT_EQ(received, std::vector<std::string>(3, expected)) << listened.out;
 }
 
+// The sample calendar host (examples/sample_host.cpp) plays the calendar's
+// whole side against the service: a message-only view window, the launch, the
+// first notification as the ready signal, every command with its answer and
+// its effect on the today files, and WM_CLOSE at exit. It prints what failed.
+TEST_F(WineTest, SampleHostDrivesTheServiceThroughItsWholeContract) {
+  ASSERT_TRUE(fs::exists(SAMPLE_HOST_EXE)) << SAMPLE_HOST_EXE << " is missing: build the windows preset";
+  const Wine wine;
+  const ProcessOutcome run = wine.Run({SAMPLE_HOST_EXE, WindowsPath(CHIMEWELL_EXE), "host"});
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("all steps passed"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("FAIL"), std::string::npos) << run.out;
+  std::smatch ready;
+  if (std::regex_search(run.out, ready, std::regex(R"(first notification (\d+) ms after the launch)"))) {
+    RecordProperty("ready_ms", ready[1].str());
+  }
+}
+
+// The release zip holds exactly what an installation needs, and the programs
+// unzipped from it work as they lie: the service finds templates\base.db
+// beside itself, and answers the unzipped chimectl.exe.
+TEST_F(WineTest, ReleaseZipHoldsTheProgramsAndServesUnzipped) {
+  ASSERT_TRUE(fs::exists(RELEASE_ZIP)) << RELEASE_ZIP
+                                       << " is missing: make it with cmake --workflow --preset release";
+  const ProcessOutcome listed = RunProcess({CMAKE_COMMAND_PATH, "-E", "tar", "tf", RELEASE_ZIP}, "", {});
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
+  std::vector<std::string> entries = SplitLines(listed.out);
+  std::sort(entries.begin(), entries.end());
+  const std::vector<std::string> expected = {
+      "README.md",          "chimectl.exe",     "chimewell.exe",
+      "licenses/",          "licenses/SQLite.txt", "licenses/gcc-runtime.txt",
+      "licenses/mingw-w64-runtime.txt", "templates/", "templates/base.db",
+  };
+  EXPECT_EQ(entries, expected) << listed.out;
+
+  const Wine wine;
+  const std::string unzipped = wine.Root() + "/Chimewell";
+  fs::create_directory(unzipped);
+  const ProcessOutcome extracted =
+      RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" -E tar xf \"$2\"", unzipped, CMAKE_COMMAND_PATH,
+                  RELEASE_ZIP},
+                 "", {});
+  ASSERT_EQ(extracted.exit_code, 0) << extracted.out << extracted.err;
+  const ProcessOutcome run = wine.Run({WindowsPath(unzipped + "/chimectl.exe"), "run", "--exe",
+                                       WindowsPath(unzipped + "/chimewell.exe"), "--user", "unzipped"},
+                                      DailyAppend("z1") + "\n");
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("result -1"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("PrpareDB"), std::string::npos) << run.err;
+  EXPECT_TRUE(HoldsItem(
+      ReadFileIfPresent(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/unzipped/today/reminder.json"),
+      "z1"))
+      << run.out << run.err;
+}
+
 std::vector<Scenario> WindowsScenarios() {
   std::vector<Scenario> scenarios;
   for (const Scenario& scenario : Scenarios()) {
