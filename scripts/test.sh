@@ -148,7 +148,7 @@ RELEASE_ZIP=build/release/chimewell-$(sed -n 's/^project(Chimewell VERSION \([0-
 
 build_release() {
   require_preset workflow release
-  cmake --workflow --preset release
+  CMAKE_BUILD_PARALLEL_LEVEL=$JOBS cmake --workflow --preset release
   require_files "$RELEASE_ZIP" build/release/src/host/chimewell.exe
   echo "$RELEASE_ZIP: $(stat -c %s "$RELEASE_ZIP") bytes; released chimewell.exe:" \
     "$(stat -c %s build/release/src/host/chimewell.exe) bytes"
