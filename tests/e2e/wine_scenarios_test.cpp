@@ -523,26 +523,31 @@ TEST_F(WineTest, SampleHostDrivesTheServiceThroughItsWholeContract) {
 // unzipped from it work as they lie: the service finds templates\base.db
 // beside itself, and answers the unzipped chimectl.exe.
 TEST_F(WineTest, ReleaseZipHoldsTheProgramsAndServesUnzipped) {
-  ASSERT_TRUE(fs::exists(RELEASE_ZIP)) << RELEASE_ZIP
-                                       << " is missing: make it with cmake --workflow --preset release";
+  ASSERT_TRUE(fs::exists(RELEASE_ZIP))
+      << RELEASE_ZIP << " is missing: make it with cmake --workflow --preset release";
   const ProcessOutcome listed = RunProcess({CMAKE_COMMAND_PATH, "-E", "tar", "tf", RELEASE_ZIP}, "", {});
   ASSERT_EQ(listed.exit_code, 0) << listed.err;
   std::vector<std::string> entries = SplitLines(listed.out);
   std::sort(entries.begin(), entries.end());
   const std::vector<std::string> expected = {
-      "README.md",          "chimectl.exe",     "chimewell.exe",
-      "licenses/",          "licenses/SQLite.txt", "licenses/gcc-runtime.txt",
-      "licenses/mingw-w64-runtime.txt", "templates/", "templates/base.db",
+      "README.md",
+      "chimectl.exe",
+      "chimewell.exe",
+      "licenses/",
+      "licenses/SQLite.txt",
+      "licenses/gcc-runtime.txt",
+      "licenses/mingw-w64-runtime.txt",
+      "templates/",
+      "templates/base.db",
   };
   EXPECT_EQ(entries, expected) << listed.out;
 
   const Wine wine;
   const std::string unzipped = wine.Root() + "/Chimewell";
   fs::create_directory(unzipped);
-  const ProcessOutcome extracted =
-      RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" -E tar xf \"$2\"", unzipped, CMAKE_COMMAND_PATH,
-                  RELEASE_ZIP},
-                 "", {});
+  const ProcessOutcome extracted = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" -E tar xf \"$2\"",
+                                               unzipped, CMAKE_COMMAND_PATH, RELEASE_ZIP},
+                                              "", {});
   ASSERT_EQ(extracted.exit_code, 0) << extracted.out << extracted.err;
   const ProcessOutcome run = wine.Run({WindowsPath(unzipped + "/chimectl.exe"), "run", "--exe",
                                        WindowsPath(unzipped + "/chimewell.exe"), "--user", "unzipped"},
@@ -550,9 +555,10 @@ TEST_F(WineTest, ReleaseZipHoldsTheProgramsAndServesUnzipped) {
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("result -1"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("PrpareDB"), std::string::npos) << run.err;
-  EXPECT_TRUE(HoldsItem(
-      ReadFileIfPresent(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/unzipped/today/reminder.json"),
-      "z1"))
+  EXPECT_TRUE(
+      HoldsItem(ReadFileIfPresent(wine.Root() +
+                                  "/Documents/Pelicorda/Calendar/Cache/users/unzipped/today/reminder.json"),
+                "z1"))
       << run.out << run.err;
 }
 
