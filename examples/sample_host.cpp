@@ -15,13 +15,13 @@
 #ifndef UNICODE
 #define UNICODE
 #endif
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shlobj.h>
 
 #include <cstdio>
 #include <ctime>
 #include <string>
-#include <vector>
 
 namespace {
 

@@ -150,6 +150,7 @@ build_release() {
   require_preset workflow release
   CMAKE_BUILD_PARALLEL_LEVEL=$JOBS cmake --workflow --preset release
   require_files "$RELEASE_ZIP" build/release/src/host/chimewell.exe
+  cmake -E tar tf "$RELEASE_ZIP"
   echo "$RELEASE_ZIP: $(stat -c %s "$RELEASE_ZIP") bytes; released chimewell.exe:" \
     "$(stat -c %s build/release/src/host/chimewell.exe) bytes"
 }
