@@ -4,6 +4,7 @@
 // objects: they must not run side by side (ctest: RESOURCE_LOCK wine).
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <sqlite3.h>
 #include <gtest/gtest.h>
@@ -623,6 +625,76 @@ TEST_F(WineTest, FaultsOfTheStoreAndItsFoldersWhileServing) {
     if (!c.service_quits) {
       const auto listed = ReadFileIfPresent(paths.today + "reminder.json");
       for (const std::string& item : c.stored) EXPECT_TRUE(HoldsItem(listed, item)) << item;
+    }
+  }
+}
+
+// Two calendars of one user, each launching its own service and sending its
+// own appends, in both launch orders: the second launch while the first
+// serves, and both at once (either may take the lock first). The replaced
+// service ends with 0 before its session reached its close, the other serves
+// to the end: one service at a time. Every command answered -1 in either
+// session is in the store.
+TEST_F(WineTest, TwoLaunchesForOneUserLeaveOneServiceAndLoseNoAnsweredCommand) {
+  using namespace std::chrono_literals;
+  struct Case {
+    const char* name;
+    bool second_while_first_serves;
+  };
+  for (const Case& c : {Case{"second launch while the first serves", true},
+                        Case{"both launched together", false}}) {
+    SCOPED_TRACE(c.name);
+    const Wine wine;
+    const std::string documents = wine.Root() + "/Documents/Pelicorda/Calendar/";
+    const auto input = [](const std::string& prefix) {
+      std::string text;
+      for (int n = 0; n < 30; ++n) text += DailyAppend(prefix + std::to_string(n)) + "\n";
+      return text + "!sleep 8000\n";  // long enough for the other launch to come
+    };
+    ProcessOutcome sessions[2];
+    const auto run = [&](int s) {
+      sessions[s] = wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "twice",
+                              "--wait", "30"},
+                             input(s == 0 ? "a" : "b"), "C.UTF-8", 90s);
+    };
+    std::thread first(run, 0);
+    if (c.second_while_first_serves) {
+      bool serving = false;
+      for (const auto until = std::chrono::steady_clock::now() + 40s;
+           !serving && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
+        serving = HoldsItem(ReadFileIfPresent(documents + "Cache/users/twice/today/reminder.json"), "a0");
+      }
+      EXPECT_TRUE(serving) << "the first service never listed a0";
+    }
+    std::thread second(run, 1);
+    first.join();
+    second.join();
+
+    int closed_by_session = 0;
+    std::vector<std::string> answered;
+    for (const ProcessOutcome& session : sessions) {
+      SCOPED_TRACE(session.out);
+      EXPECT_NE(session.out.find("service exited with code 0"), std::string::npos);
+      const std::vector<std::string> lines = SplitLines(session.out);
+      if (std::find(lines.begin(), lines.end(), "close") != lines.end()) ++closed_by_session;
+      // The notification of a command's rebuild comes between its send and its result.
+      std::string sent;
+      for (const std::string& line : lines) {
+        std::smatch item;
+        if (std::regex_search(line, item, std::regex(R"re(^send 10 .*"ItemID":"([ab]\d+)")re"))) sent = item[1];
+        if (line == "result -1" && !sent.empty()) answered.push_back(std::exchange(sent, ""));
+      }
+    }
+    EXPECT_EQ(closed_by_session, 1) << "one service serves to the end, the other is replaced";
+    EXPECT_GE(answered.size(), 30u);
+    std::printf("%s: %zu commands answered -1, all in the store\n", c.name, answered.size());
+    std::string integrity;
+    const auto rows = ReadStore(documents + "Data/users/twice/reminder.db", integrity);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(integrity, "ok");
+    for (const std::string& item : answered) {
+      EXPECT_NE(std::find(rows->begin(), rows->end(), "A|" + item + "|0|1|0|1|0|-"), rows->end())
+          << item << " was answered -1 and is not in the store";
     }
   }
 }
