@@ -17,7 +17,7 @@
 
 namespace chimewell::store {
 
-// What the store's own check (PRAGMA quick_check) finds wrong with an open
+// What the store's own check (PRAGMA integrity_check) finds wrong with an open
 // connection's file, its first lines joined; nullopt when it finds nothing.
 // A check that cannot run throws DBError (the connection notes a damage code).
 std::optional<std::string> FindStoreDamage(DBConnection& connection);

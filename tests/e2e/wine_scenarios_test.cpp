@@ -4,20 +4,25 @@
 // objects: they must not run side by side (ctest: RESOURCE_LOCK wine).
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include <sqlite3.h>
 #include <gtest/gtest.h>
 
 #include "earlier_today.h"
+#include "reminder_model.h"
 #include "platform/win32/launch_command_line.h"
 #include "scenario_runner.h"
 #include "test_support/temp_folder.h"
@@ -369,6 +374,329 @@ TEST_F(WineTest, ASecondLaunchForTheUserReplacesTheFirst) {
   EXPECT_NE(second.out.find("result -1"), std::string::npos);
   const auto listed = ReadFileIfPresent(today + "reminder.json");
   EXPECT_TRUE(HoldsItem(listed, "a1") && HoldsItem(listed, "b1")) << listed.value_or("(none)");
+}
+
+// The store as the reliability tests compare it (ReminderModel::Render's
+// layout), read by a native connection; `integrity` gets integrity_check's
+// answer. Nothing when the store is missing.
+std::optional<std::vector<std::string>> ReadStore(const std::string& path, std::string& integrity) {
+  if (!fs::exists(path)) return std::nullopt;
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  const std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close_v2);
+  if (opened != SQLITE_OK) {
+    integrity = sqlite3_errstr(opened);
+    return std::vector<std::string>{};
+  }
+  const auto column = [&](const char* sql) {
+    std::vector<std::string> values;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db.get(), sql, -1, &statement, nullptr) != SQLITE_OK) {
+      integrity = sqlite3_errmsg(db.get());
+      return values;
+    }
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(statement, sqlite3_finalize);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      values.push_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+    }
+    return values;
+  };
+  const std::vector<std::string> check = column("PRAGMA integrity_check");
+  integrity = check.empty() ? integrity : check[0];
+  return NormalizeAlerts(column(
+      "select CalendarID||'|'||ItemID||'|'||ReminderType||'|'||Enabled||'|'||StartTime||'|'||Repeat||'|'||"
+      "RepeatEnd||'|'||ifnull(LastNotified,'-') from Reminders order by CalendarID, ItemID"));
+}
+
+// A batch of rebuilding commands for one cycle of the kill loop: appends of
+// new items (daily timed ones and yearly day-level ones, so both today files
+// have content), updates and deletes of existing ones.
+std::vector<ModelCommand> KillLoopBatch(ReminderModel model, std::mt19937& random, int cycle) {
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  std::vector<ModelCommand> batch;
+  for (int n = 0; n < 40; ++n) {
+    ModelCommand command{};
+    const auto pick = random() % 10;
+    if (model.Empty() || pick < 5) {
+      command.kind = ModelCommand::Kind::kAppend;
+      command.calendar = random() % 2 ? "A" : "B";
+      command.item = "k" + std::to_string(cycle) + "_" + std::to_string(n);
+      command.row.type = static_cast<int>(random() % 2);
+    } else {
+      auto it = model.Rows().begin();
+      std::advance(it, random() % model.Rows().size());
+      command.kind = pick < 8 ? ModelCommand::Kind::kUpdate : ModelCommand::Kind::kDelete;
+      command.calendar = it->first.first;
+      command.item = it->first.second;
+      command.row.type = it->second.type;
+    }
+    command.row.enabled = 1;
+    command.row.start = command.row.type == 0 ? static_cast<std::int64_t>(random() % 86000) : now;
+    command.row.repeat = command.row.type == 0 ? 1 : 5;
+    model.Apply(command);
+    batch.push_back(std::move(command));
+  }
+  return batch;
+}
+
+// The kill loop on the Windows build: the service is ended by TerminateProcess
+// (taskkill /F, from outside, at a random moment) while `chimectl run` sends
+// rebuilding commands. After each kill the today files are absent or whole,
+// the store is integral, and every command answered -1 is in it (the one in
+// flight may be or not).
+TEST_F(WineTest, TerminateProcessAtRandomMomentsLosesNoAnsweredCommand) {
+  using namespace std::chrono_literals;
+  const Wine wine;
+  const std::string data = wine.Root() + "/Documents/Pelicorda/Calendar/Data/users/crash/";
+  const std::string today = wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/crash/today/";
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  ReminderModel model;
+  constexpr int kCycles = 12;
+  int kills = 0, before_serving = 0, kept = 0, lost = 0, done_first = 0;
+  std::size_t answered_total = 0;
+  const auto started = std::chrono::steady_clock::now();
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    const std::vector<ModelCommand> batch = KillLoopBatch(model, random, cycle);
+    std::string input;
+    for (const ModelCommand& command : batch) input += command.Text() + "\n";
+    const std::string record_before = ReadFileIfPresent(data + "service.window").value_or("");
+    ProcessOutcome session;
+    std::thread runner([&] {
+      session = wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "crash",
+                          "--wait", "30"},
+                         input, "C.UTF-8", 90s);
+    });
+    // The service's process id: from the record of its window it makes at launch.
+    std::string record;
+    for (const auto until = std::chrono::steady_clock::now() + 40s;
+         std::chrono::steady_clock::now() < until && (record.empty() || record == record_before);
+         std::this_thread::sleep_for(10ms)) {
+      record = ReadFileIfPresent(data + "service.window").value_or("");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
+    const ProcessOutcome killed =
+        wine.Run({"taskkill", "/F", "/PID", record.substr(record.find(' ') + 1)});
+    runner.join();
+    ASSERT_NE(record.find(' '), std::string::npos) << "no service record\n" << session.out << session.err;
+    std::size_t attempted = 0, answered = 0;
+    bool served = false;
+    for (const std::string& line : SplitLines(session.out)) {
+      if (line.rfind("send 10 ", 0) == 0) ++attempted;
+      if (line == "result -1") ++answered;
+      if (line.rfind("notify ", 0) == 0) served = true;
+    }
+    // taskkill fails when the service had ended already: the whole batch was
+    // answered and the session closed it.
+    if (killed.exit_code == 0) {
+      ++kills;
+    } else {
+      ASSERT_EQ(answered, batch.size()) << "taskkill: " << killed.out << killed.err << "\nsession:\n"
+                                        << session.out;
+      ++done_first;
+    }
+    if (!served) ++before_serving;
+    answered_total += answered;
+
+    for (const char* name : {"reminder.json", "daysmatter.json"}) {
+      const TodayFileCheck file = CheckTodayFile(today + name);
+      ASSERT_EQ(file.error, "") << name << " after cycle " << cycle;
+    }
+    std::string integrity;
+    const auto rows = ReadStore(data + "reminder.db", integrity);
+    if (!rows) {
+      ASSERT_EQ(answered, 0u) << "no store after answered commands";
+      continue;
+    }
+    ASSERT_EQ(integrity, "ok") << "after cycle " << cycle;
+    ReminderModel expected = model;
+    for (std::size_t n = 0; n < answered; ++n) expected.Apply(batch[n]);
+    if (*rows != expected.Render() && attempted > answered) {
+      expected.Apply(batch[answered]);  // carried out, only its answer was lost
+      ++kept;
+    } else if (attempted > answered) {
+      ++lost;
+    }
+    ASSERT_EQ(*rows, expected.Render()) << "after cycle " << cycle << ", " << answered << " answered";
+    model = expected;
+  }
+  // A clean start then serves from what survived, and ends with 0.
+  const ProcessOutcome last = wine.Run(
+      {CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "crash"}, "!sleep 200\n");
+  EXPECT_NE(last.out.find("service exited with code 0"), std::string::npos) << last.out << last.err;
+  std::vector<std::string> timed;
+  for (const auto& [key, row] : model.Rows()) {
+    if (row.type == 0) timed.push_back(key.second);
+  }
+  std::vector<std::string> listed = CheckTodayFile(today + "reminder.json").items;
+  std::sort(timed.begin(), timed.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, timed);
+
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("Wine: %d kills (%d before the first notification), %d cycles done before the kill, "
+              "%zu commands answered, in flight at the kill: %d carried out, %d not; %.1f s\n",
+              kills, before_serving, done_first, answered_total, kept, lost, seconds);
+  RecordProperty("kills", kills);
+  RecordProperty("answered", static_cast<int>(answered_total));
+}
+
+// Faults met while the Windows build serves, one table. Each case starts a
+// service of its own, waits until it lists a1, makes the fault, sends a2
+// and, where the service is still there, a3 after the fault is gone.
+TEST_F(WineTest, FaultsOfTheStoreAndItsFoldersWhileServing) {
+  using namespace std::chrono_literals;
+  struct Paths {
+    std::string data, cache, today;
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const Paths&)> fault;
+    bool locked;                         // a2 comes from a process that holds the store's lock
+    std::vector<std::string> traced;     // in the session's trace
+    bool service_quits;                  // the service ends by itself after a2
+    std::vector<std::string> stored;     // the store's ItemIDs at the end; empty: no store
+  };
+  const std::vector<Case> cases = {
+      {"store deleted", [](const Paths& p) { fs::remove(p.data + "reminder.db"); }, false,
+       {"unable to open database file"}, false, {}},
+      {"store locked by another process", [](const Paths&) {}, true,
+       {"database is locked"}, false, {"a1", "a3"}},
+      {"cache folder deleted", [](const Paths& p) { fs::remove_all(p.cache); }, false, {}, false,
+       {"a1", "a2", "a3"}},
+      {"today folder replaced by a file",
+       [](const Paths& p) {
+         fs::remove_all(p.today);
+         std::ofstream(p.today.substr(0, p.today.size() - 1)) << "in the way";
+       },
+       false, {"Make dir ", " failed."}, true, {"a1", "a2"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Wine wine;
+    const std::string user = "f" + std::to_string(&c - cases.data());
+    const std::string documents = wine.Root() + "/Documents/Pelicorda/Calendar/";
+    const Paths paths{documents + "Data/users/" + user + "/", documents + "Cache/users/" + user + "/",
+                      documents + "Cache/users/" + user + "/today/"};
+    ProcessOutcome session;
+    std::thread runner([&] {
+      session = wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", user, "--wait",
+                          "30"},
+                         DailyAppend("a1") + "\n!sleep 40000\n", "C.UTF-8", 100s);
+    });
+    bool serving = false;
+    for (const auto until = std::chrono::steady_clock::now() + 40s;
+         !serving && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+      serving = HoldsItem(ReadFileIfPresent(paths.today + "reminder.json"), "a1");
+    }
+    EXPECT_TRUE(serving) << "a1 never listed";
+    c.fault(paths);
+    const ProcessOutcome a2 =
+        c.locked ? wine.Run({WIN32_BACKEND_TEST_EXE, "hold-locked", WindowsPath(paths.data + "reminder.db")},
+                            DailyAppend("a2") + "\n")
+                 : wine.Run({CHIMECTL_EXE, "send", "--wait", "20", DailyAppend("a2")});
+    EXPECT_EQ(SplitLines(a2.out), std::vector<std::string>{"-1"}) << "a2: " << a2.out << a2.err;
+    if (!c.service_quits) {
+      const ProcessOutcome a3 = wine.Run({CHIMECTL_EXE, "send", "--wait", "20", DailyAppend("a3")});
+      EXPECT_EQ(SplitLines(a3.out), std::vector<std::string>{"-1"}) << "a3: " << a3.out << a3.err;
+      const ProcessOutcome closed = wine.Run({CHIMECTL_EXE, "close", "--wait", "20"});
+      EXPECT_EQ(closed.exit_code, 0) << closed.out << closed.err;
+    }
+    runner.join();
+    EXPECT_EQ(session.exit_code, 0) << session.out << session.err;
+    EXPECT_NE(session.out.find("service exited with code 0"), std::string::npos) << session.out;
+    for (const std::string& text : c.traced) {
+      EXPECT_NE(session.err.find(text), std::string::npos) << "not traced: " << text << "\n" << session.err;
+    }
+    std::string integrity;
+    const auto rows = ReadStore(paths.data + "reminder.db", integrity);
+    if (c.stored.empty()) {
+      EXPECT_FALSE(rows) << "an empty store appeared";
+      continue;
+    }
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(integrity, "ok");
+    std::vector<std::string> items;
+    for (const std::string& row : *rows) items.push_back(row.substr(2, row.find('|', 2) - 2));
+    EXPECT_EQ(items, c.stored);
+    if (!c.service_quits) {
+      const auto listed = ReadFileIfPresent(paths.today + "reminder.json");
+      for (const std::string& item : c.stored) EXPECT_TRUE(HoldsItem(listed, item)) << item;
+    }
+  }
+}
+
+// Two calendars of one user, each launching its own service and sending its
+// own appends, in both launch orders: the second launch while the first
+// serves, and both at once (either may take the lock first). The replaced
+// service ends with 0 before its session reached its close, the other serves
+// to the end: one service at a time. Every command answered -1 in either
+// session is in the store.
+TEST_F(WineTest, TwoLaunchesForOneUserLeaveOneServiceAndLoseNoAnsweredCommand) {
+  using namespace std::chrono_literals;
+  struct Case {
+    const char* name;
+    bool second_while_first_serves;
+  };
+  for (const Case& c : {Case{"second launch while the first serves", true},
+                        Case{"both launched together", false}}) {
+    SCOPED_TRACE(c.name);
+    const Wine wine;
+    const std::string documents = wine.Root() + "/Documents/Pelicorda/Calendar/";
+    const auto input = [](const std::string& prefix) {
+      std::string text;
+      for (int n = 0; n < 30; ++n) text += DailyAppend(prefix + std::to_string(n)) + "\n";
+      return text + "!sleep 8000\n";  // long enough for the other launch to come
+    };
+    ProcessOutcome sessions[2];
+    const auto run = [&](int s) {
+      sessions[s] = wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "twice",
+                              "--wait", "30"},
+                             input(s == 0 ? "a" : "b"), "C.UTF-8", 90s);
+    };
+    std::thread first(run, 0);
+    if (c.second_while_first_serves) {
+      bool serving = false;
+      for (const auto until = std::chrono::steady_clock::now() + 40s;
+           !serving && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
+        serving = HoldsItem(ReadFileIfPresent(documents + "Cache/users/twice/today/reminder.json"), "a0");
+      }
+      EXPECT_TRUE(serving) << "the first service never listed a0";
+    }
+    std::thread second(run, 1);
+    first.join();
+    second.join();
+
+    int closed_by_session = 0;
+    std::vector<std::string> answered;
+    for (const ProcessOutcome& session : sessions) {
+      SCOPED_TRACE(session.out);
+      EXPECT_NE(session.out.find("service exited with code 0"), std::string::npos);
+      const std::vector<std::string> lines = SplitLines(session.out);
+      if (std::find(lines.begin(), lines.end(), "close") != lines.end()) ++closed_by_session;
+      // The notification of a command's rebuild comes between its send and its result.
+      std::string sent;
+      for (const std::string& line : lines) {
+        std::smatch item;
+        if (std::regex_search(line, item, std::regex(R"re(^send 10 .*"ItemID":"([ab]\d+)")re"))) sent = item[1];
+        if (line == "result -1" && !sent.empty()) answered.push_back(std::exchange(sent, ""));
+      }
+    }
+    EXPECT_EQ(closed_by_session, 1) << "one service serves to the end, the other is replaced";
+    EXPECT_GE(answered.size(), 30u);
+    std::printf("%s: %zu commands answered -1, all in the store\n", c.name, answered.size());
+    std::string integrity;
+    const auto rows = ReadStore(documents + "Data/users/twice/reminder.db", integrity);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(integrity, "ok");
+    for (const std::string& item : answered) {
+      EXPECT_NE(std::find(rows->begin(), rows->end(), "A|" + item + "|0|1|0|1|0|-"), rows->end())
+          << item << " was answered -1 and is not in the store";
+    }
+  }
 }
 
 // The due-today table on the Windows build, where SQLite's local time comes

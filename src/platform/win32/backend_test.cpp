@@ -5,7 +5,8 @@
 // environment, the code page's edge cases. The cross build has no test
 // framework, so this is a plain program with a small check helper; the native
 // wine_e2e_test runs it under Wine (code page 1252) and passes when it exits
-// 0. `<exe> hold PATH` is a helper of the harness instead: see RunHolding.
+// 0. `<exe> hold PATH` and `<exe> hold-locked PATH` are helpers of the harness instead:
+// see RunHolding.
 #include "platform/win32/windows_api.h"
 
 #include <chrono>
@@ -170,12 +171,24 @@ int RunChild(const Strings& arguments) {
 // (no FILE_SHARE_DELETE), so that replacing PATH fails meanwhile. The texts
 // come on standard input because a command line can not carry a double quote.
 // Prints each result; exits 0 when every command was delivered.
-int RunHolding(const std::string& path) {
+// `<exe> hold-locked PATH` also takes the byte range SQLite locks in PATH
+// (from 1 GiB on) for itself, as another program in a write of the store
+// would: the service can neither read nor write the store meanwhile.
+int RunHolding(const std::string& path, bool locked) {
   HANDLE file = ::CreateFileW(win32::Widen(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::printf("hold: can not open %s: %lu\n", path.c_str(), ::GetLastError());
+    return 2;
+  }
+  OVERLAPPED lock_start{};
+  lock_start.Offset = 0x40000000;  // SQLite's pending byte, then the reserved and shared ones
+  constexpr DWORD kLockedBytes = 512;
+  if (locked && !::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kLockedBytes, 0,
+                              &lock_start)) {
+    std::printf("hold: can not lock %s: %lu\n", path.c_str(), ::GetLastError());
+    ::CloseHandle(file);
     return 2;
   }
   int code = 0;
@@ -264,7 +277,8 @@ int main(int argc, char** argv) {
   RecordArguments(argc, argv);
   const auto arguments = CommandLineArguments();
   if (arguments.size() > 2 && arguments[1] == "child") return RunChild(arguments);
-  if (arguments.size() == 3 && arguments[1] == "hold") return RunHolding(arguments[2]);
+  if (arguments.size() == 3 && arguments[1] == "hold") return RunHolding(arguments[2], false);
+  if (arguments.size() == 3 && arguments[1] == "hold-locked") return RunHolding(arguments[2], true);
 
   std::vector<loop_contract::Case> tests = loop_contract::MessageLoopCases();
   tests.insert(tests.end(), {
