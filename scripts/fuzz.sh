@@ -2,9 +2,13 @@
 # Runs each fuzz target of the "fuzz" preset for a bounded time.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
+#   scripts/fuzz.sh --long MINUTES [TARGET...]
 #
 # SECONDS: run time of each target (default 60, or $CHIMEWELL_FUZZ_SECONDS).
-# TARGET: json, command, launch (default: all). Build first:
+# --long MINUTES: a campaign, each target for MINUTES, one after another, each
+# a single fuzzing process (no -jobs: the machine is shared), its corpus kept
+# for the next run; a summary line per target goes to build/fuzz/campaign.txt.
+# TARGET: json, command, launch, frame (default: all). Build first:
 #   cmake --preset fuzz && cmake --build --preset fuzz
 #
 # Each target starts from the seed corpus in fuzz/corpus/<target>/ (read only)
@@ -17,10 +21,18 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build/fuzz
-SECONDS_EACH=${1:-${CHIMEWELL_FUZZ_SECONDS:-60}}
-shift || true
+LONG=0
+if [[ ${1:-} == --long ]]; then
+  [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || { echo "fuzz: --long needs a number of minutes" >&2; exit 2; }
+  LONG=1
+  SECONDS_EACH=$(($2 * 60))
+  shift 2
+else
+  SECONDS_EACH=${1:-${CHIMEWELL_FUZZ_SECONDS:-60}}
+  shift || true
+fi
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(json command launch)
+((${#TARGETS[@]})) || TARGETS=(json command launch frame)
 
 mkdir -p "$BUILD/artifacts"
 for target in "${TARGETS[@]}"; do
@@ -32,10 +44,13 @@ for target in "${TARGETS[@]}"; do
   echo "fuzz: $target for ${SECONDS_EACH} s"
   # -close_fd_mask=2: the service's trace goes to standard error and would
   # drown the fuzzer's own report, which libFuzzer keeps on a copy of it.
+  # The frame reader's inputs are binary frames; the rest read commands.
+  dict=$ROOT/fuzz/command.dict
+  [[ -f $ROOT/fuzz/$target.dict ]] && dict=$ROOT/fuzz/$target.dict
   status=0
   "$binary" "$work" "$ROOT/fuzz/corpus/$target" \
     -max_total_time="$SECONDS_EACH" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
-    -dict="$ROOT/fuzz/command.dict" -close_fd_mask=2 -print_final_stats=1 \
+    -dict="$dict" -close_fd_mask=2 -print_final_stats=1 \
     -artifact_prefix="$BUILD/artifacts/$target-" >"$log" 2>&1 || status=$?
   if ((status != 0)); then
     tail -n 60 "$log"
@@ -44,6 +59,8 @@ for target in "${TARGETS[@]}"; do
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1)
-  echo "fuzz: $target passed: ${runs:-?} executions (${speed:-?}/s), ${coverage:-cov: ?}, corpus $(ls "$work" | wc -l) inputs"
+  coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
+  summary="fuzz: $target passed: ${runs:-?} executions (${speed:-?}/s), ${coverage:-cov: ?}, corpus $(ls "$work" | wc -l) inputs"
+  echo "$summary"
+  if ((LONG)); then echo "$(date -u +%FT%TZ) ${SECONDS_EACH} s $summary" >>"$BUILD/campaign.txt"; fi
 done

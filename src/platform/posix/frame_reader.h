@@ -25,7 +25,8 @@ class FrameReader {
   const std::string& Problem() const { return problem_; }
   // Bytes received so far: grows while the peer is still sending.
   std::size_t Received() const { return header_bytes_ + payload_bytes_; }
-  // Bytes of memory the payload holds so far (never more than announced).
+  // Bytes of memory the payload holds so far: never more than announced, but
+  // for the string's smallest allocation (a few dozen bytes).
   std::size_t Held() const { return payload_.capacity(); }
   const RequestHeader& Header() const { return header_; }
   std::string TakePayload() { return std::move(payload_); }
