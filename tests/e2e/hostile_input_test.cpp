@@ -1,7 +1,12 @@
 // Hostile input through the real channel: identifiers that hold SQL text are
 // stored and matched literally and never touch another row, payloads of
-// 64 MB are answered without the service dying or growing, and links planted
-// where the service writes are replaced, never written through.
+// 64 MB are answered without the service dying or growing, links planted
+// where the service writes are replaced, never written through, and another
+// user can not take the bus folder's name first.
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/window_bus.h"
+#include "process_runner.h"
 #include "reminder_model.h"
 #include "service_rig.h"
 #include "test_support/temp_folder.h"
@@ -131,6 +138,49 @@ TEST(HostileInput, LinksPlantedWhereTheServiceWritesAreReplaced) {
   EXPECT_EQ(CheckTodayFile(planted[5]).items, std::vector<std::string>{"i1"});
   EXPECT_TRUE(rig.Close());
   EXPECT_EQ(rig.WaitForExit(), 0);
+}
+
+// Without XDG_RUNTIME_DIR the bus falls back to a folder under the user's own
+// home, which no other user can make first: a folder of another user, open to
+// all, at the old shared fallback name in /tmp changes nothing, and a home so
+// deep that the sockets' paths pass sockaddr_un's limit still works. The
+// service, the calendar (this test) and chimectl all meet there.
+TEST(HostileInput, WithoutARuntimeFolderTheBusIsUnderHomeWhereNoOtherUserCanTakeIt) {
+  namespace fs = std::filesystem;
+  const std::string old_bus = "/tmp/chimewell-bus-" + std::to_string(::geteuid());
+  const bool planted_here = ::mkdir(old_bus.c_str(), 0777) == 0;
+  if (planted_here) {
+    ::chmod(old_bus.c_str(), 0777);
+    if (::geteuid() == 0) {
+      EXPECT_EQ(::chown(old_bus.c_str(), 65534, 65534), 0);
+    }
+  }
+  testing_support::TempFolder home_root{"cw-home"};
+  const std::string home = home_root.Path() + "/" + std::string(40, 'h') + "/" + std::string(40, 'o');
+  fs::create_directories(home);
+  {
+    ServiceRig rig(home);
+    const std::string bus = platform::posix::BusDirectory();
+    EXPECT_EQ(bus.rfind(home + "/.cache/chimewell/bus-", 0), 0u) << bus;
+    EXPECT_GE(platform::posix::WindowSocketPath(bus, rig.View()).size(), sizeof(sockaddr_un::sun_path));
+    rig.Start();
+    ASSERT_TRUE(rig.WaitUntilServing());
+    EXPECT_EQ(rig.Send(Make(Kind::kAppend, "Work", "i1").Text()), -1);
+    const ProcessOutcome chimectl =
+        RunProcess({CHIMECTL_PATH, "send", Make(Kind::kAppend, "Work", "i2").Text()}, "",
+                   {{"XDG_RUNTIME_DIR", std::nullopt}, {"HOME", home}});
+    EXPECT_EQ(chimectl.exit_code, 0) << chimectl.err;
+    EXPECT_EQ(chimectl.out, "-1\n");
+    EXPECT_EQ(rig.Rows(), (StoreRows{"Work|i1|0|1|1000|1|0|-", "Work|i2|0|1|1000|1|0|-"}));
+    for (const std::string& folder : {bus, home + "/.cache/chimewell"}) {
+      struct stat info {};
+      ASSERT_EQ(::lstat(folder.c_str(), &info), 0) << folder;
+      EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+    EXPECT_TRUE(rig.Close());
+    EXPECT_EQ(rig.WaitForExit(), 0);
+  }
+  if (planted_here) ::rmdir(old_bus.c_str());
 }
 
 TEST(HostileInput, SixtyFourMegabytePayloadsAreAnsweredWithoutGrowth) {

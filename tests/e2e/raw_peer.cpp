@@ -1,9 +1,10 @@
 // A peer that ignores every rule of the window bus: it connects to a window
-// socket it is given, whoever owns the folder, and sends one copy-data frame.
-// The security tests start it as another user, to show that the receiver's
-// own check refuses it (a well-behaved sender refuses such a bus itself).
+// on the bus folder its environment names (as every process of the user
+// finds it), whoever owns the folder, and sends one copy-data frame. The
+// security tests start it as another user, to show that the receiver's own
+// check refuses it (a well-behaved sender refuses such a bus itself).
 //
-//   raw_peer SOCKET_PATH
+//   raw_peer WINDOW     (the window's handle, in decimal)
 //
 // Prints "refused", "result N", or "no answer".
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/window_bus.h"
@@ -20,16 +22,16 @@ namespace posix = chimewell::platform::posix;
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: raw_peer SOCKET_PATH\n");
+    std::fprintf(stderr, "usage: raw_peer WINDOW\n");
     return 2;
   }
   // A receiver that refuses may answer and close before reading the request.
   std::signal(SIGPIPE, SIG_IGN);
+  const auto handle = static_cast<chimewell::platform::WindowHandle>(std::strtoul(argv[1], nullptr, 10));
+  const posix::WindowAddress address = posix::WindowSocketAddress(posix::BusDirectory(), handle);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, argv[1], sizeof address.sun_path - 1);
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (address.error != 0 || fd < 0 ||
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), sizeof address.address) != 0) {
     std::perror("raw_peer: connect");
     return 1;
   }

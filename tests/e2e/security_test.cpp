@@ -101,7 +101,7 @@ TEST_F(SecurityTest, PeerOfAnotherUserIsRefused) {
   EXPECT_NE(polite.err.find("Unsafe window bus folder " + bus_), std::string::npos) << polite.err;
   const ProcessOutcome peer =
       RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", RAW_PEER_PATH,
-                  platform::posix::WindowSocketPath(bus_, window.Handle())},
+                  std::to_string(window.Handle())},
                  "", Environment());
   EXPECT_EQ(peer.exit_code, 0) << peer.out << peer.err;
   EXPECT_EQ(peer.out, "refused\n") << peer.err;

@@ -36,9 +36,14 @@ class ServiceRig::ViewHandler final : public platform::WindowHandler {
   std::atomic<int>& notifications_;
 };
 
-ServiceRig::ServiceRig() {
+ServiceRig::ServiceRig(std::string bus_home) : bus_home_(std::move(bus_home)) {
   // This process finds the service's window on the same private bus.
-  ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
+  if (bus_home_.empty()) {
+    ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("HOME", bus_home_.c_str(), 1);
+  }
   view_handler_ = std::make_unique<ViewHandler>(notifications_);
   std::promise<platform::WindowHandle> ready;
   auto handle = ready.get_future();
@@ -81,15 +86,21 @@ void ServiceRig::StartCommand(std::vector<std::string> command) {
   if (Running()) throw std::logic_error("the service is running already");
   trace_path_ = root_ + "/trace-" + std::to_string(++starts_) + ".log";
 
-  const std::map<std::string, std::string> overrides = {
-      {"XDG_RUNTIME_DIR", root_}, {"HOME", root_}, {"XDG_DOCUMENTS_DIR", root_ + "/Documents"},
-      {"TZ", "UTC"},              {"isDebug", "1"}};
+  // Without a value: the variable is unset.
+  const std::map<std::string, std::optional<std::string>> overrides = {
+      {"XDG_RUNTIME_DIR", bus_home_.empty() ? std::optional(root_) : std::nullopt},
+      {"HOME", bus_home_.empty() ? root_ : bus_home_},
+      {"XDG_DOCUMENTS_DIR", root_ + "/Documents"},
+      {"TZ", "UTC"},
+      {"isDebug", "1"}};
   std::vector<std::string> env_text;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
     if (!overrides.contains(text.substr(0, text.find('=')))) env_text.push_back(text);
   }
-  for (const auto& [name, value] : overrides) env_text.push_back(name + "=" + value);
+  for (const auto& [name, value] : overrides) {
+    if (value) env_text.push_back(name + "=" + *value);
+  }
   std::vector<char*> envp;
   for (auto& text : env_text) envp.push_back(text.data());
   envp.push_back(nullptr);

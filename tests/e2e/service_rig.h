@@ -28,8 +28,11 @@ using StoreRows = std::vector<std::string>;
 
 class ServiceRig {
  public:
-  // A private folder (bus, Documents) and the calendar's view window.
-  ServiceRig();
+  // A private folder (bus, Documents) and the calendar's view window. The bus
+  // is under XDG_RUNTIME_DIR (the private folder), unless `bus_home` is given:
+  // then XDG_RUNTIME_DIR is unset for this process and the service, and the
+  // bus falls back to a folder under HOME = `bus_home`.
+  explicit ServiceRig(std::string bus_home = {});
   ~ServiceRig();  // kills a service still running, closes the view window
   ServiceRig(const ServiceRig&) = delete;
   ServiceRig& operator=(const ServiceRig&) = delete;
@@ -98,6 +101,7 @@ class ServiceRig {
   testing_support::TempFolder folder_{"cw-rig"};
   const std::string root_ = folder_.Path();
   std::string user_ = "u1";
+  std::string bus_home_;
   std::string trace_path_;
   std::map<pid_t, std::string> trace_paths_;  // of every start
   std::vector<pid_t> others_;                 // started before, maybe running

@@ -34,13 +34,13 @@ BusWindow::BusWindow(const std::string& class_name, std::mt19937& random) {
   for (int attempt = 0;; ++attempt) {
     const WindowHandle handle = pick(random);
     const std::string path = WindowSocketPath(bus, handle);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-      throw std::runtime_error("Window bus path too long: " + path);
+    const WindowAddress address = WindowSocketAddress(bus, handle);
+    if (address.error != 0) {
+      throw std::runtime_error("Can not open the window bus folder " + bus + ": " +
+                               ErrnoText(address.error));
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    if (::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address.address),
+               sizeof address.address) == 0) {
       ::chmod(path.c_str(), 0600);
       handle_ = handle;
       socket_path_ = path;

@@ -1,6 +1,8 @@
 #include "platform/posix/window_bus.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -35,18 +37,56 @@ std::optional<WindowHandle> ParseHex8(const std::string& text) {
   return value;
 }
 
+std::string WithSlash(std::string folder) {
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string HomeFolder() {
+  if (std::string home = GetEnvironmentVariable("HOME"); !home.empty()) return home;
+  const passwd* entry = ::getpwuid(::geteuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+// This machine's name, usable as part of a file name.
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  std::string host = name;
+  for (char& c : host) {
+    if (c == '/') c = '_';
+  }
+  return host;
+}
+
+// Creates each missing folder of `path` below the root with mode 0700.
+void CreateParents(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string parent = path.substr(0, slash);
+    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw std::runtime_error("Can not create the window bus folder " + path + ": " +
+                               std::strerror(errno) + " (" + parent + ")");
+    }
+  }
+}
+
 }  // namespace
 
 std::string BusDirectory() {
-  std::string runtime = GetEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.empty()) {
-    if (runtime.back() != '/') runtime += '/';
-    return runtime + "chimewell-bus";
+  if (std::string runtime = GetEnvironmentVariable("XDG_RUNTIME_DIR"); !runtime.empty()) {
+    return WithSlash(runtime) + "chimewell-bus";
   }
-  return "/tmp/chimewell-bus-" + std::to_string(::geteuid());
+  const std::string home = HomeFolder();
+  if (home.empty()) {
+    throw std::runtime_error(
+        "No folder for the window bus: neither XDG_RUNTIME_DIR nor a home folder is set");
+  }
+  return WithSlash(home) + ".cache/chimewell/bus-" + HostName();
 }
 
 void EnsureSafeBusDirectory(const std::string& bus) {
+  CreateParents(bus);
   if (::mkdir(bus.c_str(), 0700) != 0 && errno != EEXIST) {
     throw std::runtime_error("Can not create the window bus folder " + bus + ": " +
                              std::strerror(errno));
@@ -75,6 +115,22 @@ std::string WindowSocketPath(const std::string& bus, WindowHandle handle) {
   return bus + "/" + Hex8(handle);
 }
 
+WindowAddress WindowSocketAddress(const std::string& bus, WindowHandle handle) {
+  WindowAddress result;
+  result.address.sun_family = AF_UNIX;
+  std::string path = WindowSocketPath(bus, handle);
+  if (path.size() >= sizeof result.address.sun_path) {
+    result.folder.Reset(::open(bus.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!result.folder.Valid()) {
+      result.error = errno;
+      return result;
+    }
+    path = "/proc/self/fd/" + std::to_string(result.folder.Get()) + "/" + Hex8(handle);
+  }
+  std::memcpy(result.address.sun_path, path.c_str(), path.size() + 1);
+  return result;
+}
+
 std::string ClassEntryPath(const std::string& bus, const std::string& class_name,
                            WindowHandle handle) {
   return bus + "/class." + class_name + "." + Hex8(handle);
@@ -98,14 +154,11 @@ Connection ConnectToWindow(const std::string& bus, WindowHandle handle) {
     connection.error = ENOENT;
     return connection;
   }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string path = WindowSocketPath(bus, handle);
-  if (path.size() >= sizeof address.sun_path) {
-    connection.error = ENAMETOOLONG;
+  const WindowAddress address = WindowSocketAddress(bus, handle);
+  if (address.error != 0) {
+    connection.error = address.error;
     return connection;
   }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) {
     connection.error = errno;
@@ -114,7 +167,8 @@ Connection ConnectToWindow(const std::string& bus, WindowHandle handle) {
   // Non-blocking: a blocking connect waits, without limit, for an owner that
   // does not accept while its queue is full. A local connect is otherwise
   // done at once; EINPROGRESS leaves the rest to the exchange, which polls.
-  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address.address),
+                sizeof address.address) != 0 &&
       errno != EINPROGRESS) {
     connection.error = errno;
     return connection;

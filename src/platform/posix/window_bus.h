@@ -9,18 +9,37 @@
 #include <optional>
 #include <string>
 
+#include <sys/un.h>
+
 #include "platform/message_loop.h"
 #include "platform/posix/unique_fd.h"
 
 namespace chimewell::platform::posix {
 
-// $XDG_RUNTIME_DIR/chimewell-bus, or /tmp/chimewell-bus-<uid> without it.
+// The one place that names the bus folder, for every process of the user:
+// $XDG_RUNTIME_DIR/chimewell-bus, else <home>/.cache/chimewell/bus-<host>
+// (home: $HOME, else the password database). Never a shared folder such as
+// /tmp, where another user could take the name first. The host name keeps
+// machines that share one home over the network apart. Throws when there is
+// neither a runtime folder nor a home.
 std::string BusDirectory();
 
-// Creates the bus folder (mode 0700) when missing. Throws std::runtime_error
-// when it is not a plain folder of this user closed to group and others:
-// anybody who can write there could impersonate the calendar or the service.
+// Creates the bus folder (mode 0700, and missing parents 0700) when missing.
+// Throws std::runtime_error when it is not a plain folder of this user closed
+// to group and others: anybody who can write there could impersonate the
+// calendar or the service.
 void EnsureSafeBusDirectory(const std::string& bus);
+
+// The socket address of a window. A socket path must fit sockaddr_un (107
+// bytes); a longer one is reached through this process's handle on the bus
+// folder (/proc/self/fd/N/<handle>), which `folder` keeps open while the
+// address is used, so a deep home folder still works.
+struct WindowAddress {
+  sockaddr_un address{};
+  UniqueFd folder;
+  int error = 0;  // errno of opening the folder; the address is then empty
+};
+WindowAddress WindowSocketAddress(const std::string& bus, WindowHandle handle);
 
 std::string WindowSocketPath(const std::string& bus, WindowHandle handle);
 std::string ClassEntryPath(const std::string& bus, const std::string& class_name,
