@@ -46,23 +46,27 @@ class FileSystem {
   virtual void CreateDirectories(const std::string& path) = 0;
   // The whole content of the file.
   virtual std::string ReadWholeFile(const std::string& path) = 0;
-  // Writes `bytes` as the whole content of the file at `path`. On POSIX the
-  // file is always new: whatever had that name is removed first (a link
-  // itself, never what it points to) and the file created exclusively, so
-  // nothing is written through a link planted there. Windows creates or
-  // truncates what it finds (CREATE_ALWAYS). The content may still be in the
-  // system's cache: see SyncFile.
+  // Writes `bytes` as the whole content of the file at `path`. The file is
+  // always new, so nothing is written through a link planted there. On POSIX
+  // whatever had that name is removed first (a link itself, never what it
+  // points to) and the file created exclusively. Windows writes a new file
+  // beside the name (CREATE_NEW) and moves it over the name, which replaces
+  // a link; an existing read-only, hidden or system file is refused with
+  // ERROR_ACCESS_DENIED, as CREATE_ALWAYS refuses it. The content may still
+  // be in the system's cache: see SyncFile.
   virtual void WriteWholeFile(const std::string& path, std::string_view bytes) = 0;
   // Puts the file's content on the disk, so that it survives a power cut.
   virtual void SyncFile(const std::string& path) = 0;
+  // Removes the name; a link there is removed, never what it points to. A
+  // missing name, a folder or (Windows) a read-only file is an error.
   virtual void DeleteFile(const std::string& path) = 0;
   // Moves a file over whatever has that name in one step (MoveFileExW with
   // MOVEFILE_REPLACE_EXISTING; rename on POSIX): a reader sees the old file or
   // the new one, never neither.
   virtual void MoveFileReplacing(const std::string& from, const std::string& to) = 0;
-  // Copies a file over whatever has that name; on POSIX `to` is made new as by
+  // Copies a file over whatever has that name; `to` is made new as by
   // WriteWholeFile, a link there replaced, not written through (Windows:
-  // CopyFileW, bFailIfExists FALSE).
+  // CopyFileW to a new name beside `to`, then moved over it).
   virtual void CopyFileReplacing(const std::string& from, const std::string& to) = 0;
 };
 

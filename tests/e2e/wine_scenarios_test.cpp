@@ -336,6 +336,48 @@ TEST_F(WineTest, HeldTodayFileKeepsTheOldDocumentUntilReleased) {
   EXPECT_NE(std::find(end, texts.end(), WindowsPath(target) + " refreshd."), texts.end());
 }
 
+// Unix links planted where the service writes, before its first start. Wine
+// shows such a link as the file it points to, so only moving a new file over
+// the name replaces the link instead of writing through it: every target
+// keeps its bytes and the service's own files take the places.
+TEST_F(WineTest, LinksPlantedWhereTheServiceWritesAreReplaced) {
+  const Wine wine;
+  const std::string data = wine.Root() + "/Documents/Pelicorda/Calendar/Data/users/links/";
+  const std::string cache = wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/links/";
+  const std::string planted[] = {
+      data + "reminder.db~",          cache + "~~reminder.dat",        cache + "~~DaysMatter.dat",
+      cache + "~~Alert.dat",          cache + "today/reminder.json~", cache + "today/reminder.json",
+  };
+  const std::string victims = wine.Root() + "/victims/";
+  for (const std::string& folder : {victims, data, cache + "today/"}) fs::create_directories(folder);
+  for (std::size_t i = 0; i < std::size(planted); ++i) {
+    std::ofstream(victims + std::to_string(i)) << "victim " << i;
+    fs::create_symlink(victims + std::to_string(i), planted[i]);
+  }
+
+  const ProcessOutcome run =
+      wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", "links"},
+               DailyAppend("i1") + "\n" + R"({"method":"Reminder.Alert","data":{"Items":["gone"]}})" + "\n");
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+
+  for (std::size_t i = 0; i < std::size(planted); ++i) {
+    SCOPED_TRACE(planted[i]);
+    EXPECT_EQ(ReadFileIfPresent(victims + std::to_string(i)), "victim " + std::to_string(i));
+    EXPECT_FALSE(fs::is_symlink(planted[i]));
+  }
+  EXPECT_FALSE(fs::exists(planted[0])) << "the template copy was moved into place";
+  EXPECT_NE(ReadFileIfPresent(planted[1]).value_or("").find("SELECT"), std::string::npos);
+  EXPECT_NE(ReadFileIfPresent(planted[3]).value_or("").find("'gone'"), std::string::npos);
+  EXPECT_FALSE(fs::exists(planted[4])) << "the replacement was moved into place";
+  EXPECT_TRUE(HoldsItem(ReadFileIfPresent(planted[5]), "i1")) << run.err;
+  // The new files the writes went through were all moved into place.
+  for (const std::string& folder : {data, cache, cache + "today/"}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      EXPECT_NE(entry.path().extension(), ".new") << "left behind: " << entry.path();
+    }
+  }
+}
+
 // A second launch for the same user replaces the running service: the old
 // one is asked to close and ends with 0, the new one serves; both trace it.
 TEST_F(WineTest, ASecondLaunchForTheUserReplacesTheFirst) {

@@ -6,9 +6,11 @@
 // framework, so this is a plain program with a small check helper; the native
 // wine_e2e_test runs it under Wine (code page 1252) and passes when it exits
 // 0. `<exe> hold PATH` and `<exe> hold-locked PATH` are helpers of the harness instead:
-// see RunHolding.
+// see RunHolding; `<exe> writes COUNT FOLDER` measures file writes: see
+// RunWriteTiming.
 #include "platform/win32/windows_api.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,7 @@
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/debug_output.h"
+#include "platform/files.h"
 #include "platform/message_loop.h"
 #include "platform/message_loop_contract.h"
 #include "platform/process.h"
@@ -213,6 +216,96 @@ int RunHolding(const std::string& path, bool locked) {
   return code;
 }
 
+// Writes and copies replace what has the name and leave nothing beside it,
+// nor does a delete. An existing read-only or hidden file is refused as
+// CreateFileW with CREATE_ALWAYS refuses it (ERROR_ACCESS_DENIED), and keeps
+// its content and attributes; a read-only file is not deleted either.
+void WritesReplaceTheNameButNotReadOnlyOrHiddenFiles(Check& check) {
+  wchar_t temp[MAX_PATH];
+  const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+  const std::string folder = win32::Narrow(std::wstring(temp, length)) + "cw-files-" +
+                             std::to_string(CurrentProcessId());
+  FileSystem& files = RealFileSystem();
+  files.CreateDirectories(folder);
+  const std::string plain = folder + "\\plain", source = folder + "\\source";
+  files.WriteWholeFile(plain, "old");
+  files.WriteWholeFile(plain, "new");
+  check.Equal(files.ReadWholeFile(plain), std::string("new"), "written over");
+  files.WriteWholeFile(source, "copied");
+  files.CopyFileReplacing(source, plain);
+  check.Equal(files.ReadWholeFile(plain), std::string("copied"), "copied over");
+
+  const std::pair<const char*, DWORD> guarded[] = {{"read-only", FILE_ATTRIBUTE_READONLY},
+                                                   {"hidden", FILE_ATTRIBUTE_HIDDEN}};
+  for (const auto& [name, attribute] : guarded) {
+    const std::string path = folder + "\\" + name;
+    const std::wstring wide = win32::Widen(path);
+    files.WriteWholeFile(path, "kept");
+    ::SetFileAttributesW(wide.c_str(), attribute);
+    const std::pair<FileStep, std::function<void()>> writes[] = {
+        {FileStep::kWrite, [&] { files.WriteWholeFile(path, "x"); }},
+        {FileStep::kCopy, [&] { files.CopyFileReplacing(source, path); }}};
+    for (const auto& [step, write] : writes) {
+      try {
+        write();
+        check.That(false, std::string(name) + ": overwritten");
+      } catch (const FileError& error) {
+        check.That(error.Step() == step && error.Code() == ERROR_ACCESS_DENIED,
+                   std::string(name) + ": " + error.what());
+      }
+    }
+    if (attribute == FILE_ATTRIBUTE_READONLY) {
+      try {
+        files.DeleteFile(path);
+        check.That(false, "read-only: deleted");
+      } catch (const FileError& error) {
+        check.That(error.Step() == FileStep::kDelete && error.Code() == ERROR_ACCESS_DENIED,
+                   std::string("read-only: ") + error.what());
+      }
+    }
+    check.Equal(files.ReadWholeFile(path), std::string("kept"), std::string(name) + ": content");
+    check.That((::GetFileAttributesW(wide.c_str()) & attribute) != 0,
+               std::string(name) + ": attribute kept");
+    ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+
+  files.WriteWholeFile(folder + "\\deleted", "x");
+  files.DeleteFile(folder + "\\deleted");
+  check.That(!files.FileExists(folder + "\\deleted"), "deleted");
+
+  Strings names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(win32::Widen(folder + "\\*").c_str(), &found);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found)) {
+    const std::string name = win32::Narrow(found.cFileName);
+    if (name != "." && name != "..") names.push_back(name);
+    ::DeleteFileW(win32::Widen(folder + "\\" + name).c_str());
+  }
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+  ::RemoveDirectoryW(win32::Widen(folder).c_str());
+  std::sort(names.begin(), names.end());
+  check.Equal(Join(names), std::string("[hidden][plain][read-only][source]"), "nothing beside");
+}
+
+// `<exe> writes COUNT FOLDER`: what the service's two kinds of file write
+// cost, each COUNT times over the same name in FOLDER: a statement dump
+// (WriteWholeFile) and a today file (ReplaceFileAtomically: the "~" file,
+// its flush and the move). Prints milliseconds per file.
+int RunWriteTiming(int count, const std::string& folder) {
+  if (count <= 0) return 2;
+  FileSystem& files = RealFileSystem();
+  const std::string text(2048, 'x');  // a today file of a dozen reminders
+  const auto time = [&](const char* what, const std::function<void()>& write) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) write();
+    const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
+    std::printf("%s: %.3f ms per file\n", what, spent.count() / count);
+  };
+  time("dump", [&] { files.WriteWholeFile(folder + "\\~~reminder.dat", text); });
+  time("today", [&] { ReplaceFileAtomically(files, folder + "\\reminder.json", text); });
+  return 0;
+}
+
 void LaunchedProcessesGetArgumentsAndEnvironment(Check& check) {
   const std::string self = ExecutablePath();
   check.That(self.size() > 23 && self.substr(self.size() - 23) == "\\win32_backend_test.exe",
@@ -279,6 +372,9 @@ int main(int argc, char** argv) {
   if (arguments.size() > 2 && arguments[1] == "child") return RunChild(arguments);
   if (arguments.size() == 3 && arguments[1] == "hold") return RunHolding(arguments[2], false);
   if (arguments.size() == 3 && arguments[1] == "hold-locked") return RunHolding(arguments[2], true);
+  if (arguments.size() == 4 && arguments[1] == "writes") {
+    return RunWriteTiming(std::atoi(arguments[2].c_str()), arguments[3]);
+  }
 
   std::vector<loop_contract::Case> tests = loop_contract::MessageLoopCases();
   tests.insert(tests.end(), {
@@ -289,6 +385,7 @@ int main(int argc, char** argv) {
       {"CodePageConversionsHaveNoBestFit", CodePageConversionsHaveNoBestFit},
       {"LaunchedProcessesGetArgumentsAndEnvironment", LaunchedProcessesGetArgumentsAndEnvironment},
       {"ProcessFacts", ProcessFacts},
+      {"WritesReplaceTheNameButNotReadOnlyOrHiddenFiles", WritesReplaceTheNameButNotReadOnlyOrHiddenFiles},
   });
   int passed = 0, failed = 0;
   for (const auto& [name, test] : tests) {
