@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <string_view>
 #include <utility>
 
 #include "platform/code_page.h"
@@ -152,22 +153,38 @@ void DBQuery::Open() {
     const int result = sqlite3_step(statement_);
     if (result == SQLITE_DONE) return;
     if (result != SQLITE_ROW) connection_.Fail();
-    if (row_count_ % kRowsPerChunk == 0) chunks_.emplace_back().reserve(kRowsPerChunk * names_.size());
-    std::vector<DBValue>& cells = chunks_.back();
+    if (row_count_ % kRowsPerChunk == 0) {
+      Chunk& chunk = chunks_.emplace_back();
+      chunk.cells.reserve(kRowsPerChunk * names_.size());
+      chunk.text.reserve(kRowsPerChunk * kTextBytesPerRow);
+    }
+    Chunk& chunk = chunks_.back();
     for (int i = 0; i < columns; ++i) {
       switch (sqlite3_column_type(statement_, i)) {
-        case SQLITE_INTEGER: cells.emplace_back(std::int64_t{sqlite3_column_int64(statement_, i)}); break;
-        case SQLITE_FLOAT: cells.emplace_back(sqlite3_column_double(statement_, i)); break;
-        case SQLITE_NULL: cells.emplace_back(std::monostate{}); break;
+        case SQLITE_INTEGER: chunk.cells.emplace_back(std::int64_t{sqlite3_column_int64(statement_, i)}); break;
+        case SQLITE_FLOAT: chunk.cells.emplace_back(sqlite3_column_double(statement_, i)); break;
+        case SQLITE_NULL: chunk.cells.emplace_back(std::monostate{}); break;
         default: {
           const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, i));
-          cells.emplace_back(std::in_place_type<std::string>, text,
-                             static_cast<std::size_t>(sqlite3_column_bytes(statement_, i)));
+          const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement_, i));
+          chunk.cells.emplace_back(TextSpan{chunk.text.size(), size});
+          chunk.text.append(text, size);
         }
       }
     }
     ++row_count_;
   }
+}
+
+DBValue DBQuery::Value(std::size_t row, std::size_t field) const {
+  const Chunk& chunk = chunks_[row / kRowsPerChunk];
+  const Cell& cell = chunk.cells[row % kRowsPerChunk * names_.size() + field];
+  if (const auto* span = std::get_if<TextSpan>(&cell)) {
+    return std::string_view(chunk.text).substr(span->offset, span->size);
+  }
+  if (const auto* integer = std::get_if<std::int64_t>(&cell)) return *integer;
+  if (const auto* real = std::get_if<double>(&cell)) return *real;
+  return std::monostate{};
 }
 
 std::optional<std::size_t> DBQuery::FieldIndex(std::string_view name) const {
@@ -183,8 +200,8 @@ std::string DBQuery::AsString(std::size_t row, std::size_t field) const {
 }
 
 std::string_view DBQuery::AsStringView(std::size_t row, std::size_t field, std::string& scratch) const {
-  const DBValue& value = Value(row, field);
-  if (const auto* text = std::get_if<std::string>(&value)) return TrimTrailingControls(*text);
+  const DBValue value = Value(row, field);
+  if (const auto* text = std::get_if<std::string_view>(&value)) return TrimTrailingControls(*text);
   if (const auto* integer = std::get_if<std::int64_t>(&value)) {
     scratch = std::to_string(*integer);
   } else if (const auto* real = std::get_if<double>(&value)) {

@@ -86,8 +86,9 @@ class DBConnection {
   bool damage_seen_ = false;
 };
 
-// One value of a result row.
-using DBValue = std::variant<std::monostate, std::int64_t, double, std::string>;
+// One value of a result row. A text is a view of the query's own storage,
+// valid while the query is open.
+using DBValue = std::variant<std::monostate, std::int64_t, double, std::string_view>;
 
 // A statement object of one unit of work: prepared from one SQL text, bound by
 // parameter name (":Name"), then executed or opened as a query whose whole
@@ -113,9 +114,7 @@ class DBQuery {
   // The field's index by column name (first match, ASCII letter case
   // ignored); nullopt when there is no such column.
   std::optional<std::size_t> FieldIndex(std::string_view name) const;
-  const DBValue& Value(std::size_t row, std::size_t field) const {
-    return chunks_[row / kRowsPerChunk][row % kRowsPerChunk * names_.size() + field];
-  }
+  DBValue Value(std::size_t row, std::size_t field) const;
   // The value as text: NULL and empty both give "", trailing characters below
   // 33 removed; numbers in SQLite's own text form.
   std::string AsString(std::size_t row, std::size_t field) const;
@@ -127,13 +126,26 @@ class DBQuery {
   int ParameterIndex(std::string_view name) const;
   DBConnection& connection_;
   sqlite3_stmt* statement_ = nullptr;  // owned; finalized by the destructor
-  // The rows in chunks of kRowsPerChunk rows, FieldCount() values each, one
-  // after the other: one allocation per chunk instead of one per row, and
-  // no doubling of one big buffer (a result of 100,000 rows would then
-  // briefly need room for three times its values).
+  // A stored text: where it sits in its chunk's text.
+  struct TextSpan {
+    std::size_t offset;
+    std::size_t size;
+  };
+  using Cell = std::variant<std::monostate, std::int64_t, double, TextSpan>;
+  // The rows in chunks of kRowsPerChunk rows, FieldCount() cells each, one
+  // after the other, and the texts of those rows one after the other: a few
+  // allocations per chunk instead of one per row and text (the heap is slow
+  // on some platforms, and a listed row holds several texts), and no
+  // doubling of one big buffer (a result of 100,000 rows would then briefly
+  // need room for three times its values).
+  struct Chunk {
+    std::vector<Cell> cells;
+    std::string text;
+  };
   static constexpr std::size_t kRowsPerChunk = 256;
+  static constexpr std::size_t kTextBytesPerRow = 64;  // first guess; grows as needed
   std::vector<std::string> names_;
-  std::vector<std::vector<DBValue>> chunks_;
+  std::vector<Chunk> chunks_;
   std::size_t row_count_ = 0;
 };
 

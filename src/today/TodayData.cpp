@@ -45,7 +45,7 @@ std::size_t Field(const store::DBQuery& query, std::string_view name) {
 // The value as a 64-bit integer: an integer as it is, a text of digits as
 // its number; anything else does not convert.
 std::int64_t Int64(const store::DBQuery& query, std::size_t row, std::size_t field) {
-  const store::DBValue& value = query.Value(row, field);
+  const store::DBValue value = query.Value(row, field);
   if (const auto* integer = std::get_if<std::int64_t>(&value)) return *integer;
   std::string scratch;
   const std::string_view text = query.AsStringView(row, field, scratch);

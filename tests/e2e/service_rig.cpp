@@ -268,7 +268,7 @@ StoreRows ServiceRig::Rows() const {
   StoreRows rows;
   for (std::size_t r = 0; r < query.RecordCount(); ++r) {
     // The raw value: AsString would trim trailing control characters.
-    rows.push_back(std::get<std::string>(query.Value(r, 0)));
+    rows.emplace_back(std::get<std::string_view>(query.Value(r, 0)));
   }
   connection.Close();
   return rows;
