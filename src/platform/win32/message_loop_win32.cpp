@@ -292,18 +292,26 @@ SendResult Win32MessageLoop::SendCopyData(WindowHandle target, std::uint64_t cod
 
 SendResult Win32MessageLoop::Send(HWND target, UINT message, LPARAM lparam) {
   SendResult outcome;
-  if (!::IsWindow(target)) return outcome;
+  // A handle from outside must never turn a send into a broadcast.
+  if (target == nullptr || target == HWND_BROADCAST) return outcome;
   ::SetLastError(0);
   const LRESULT result = ::SendMessageW(target, message, 0, lparam);
   const DWORD error = ::GetLastError();
-  // A window of this thread is called directly, so the error code is whatever
-  // its handler left; for any other it tells how the send went.
-  const bool own_thread = ::GetWindowThreadProcessId(target, nullptr) == ::GetCurrentThreadId();
-  if (!own_thread && error == ERROR_ACCESS_DENIED) {
-    outcome.access_denied = true;
-  } else if (own_thread || error == 0) {
+  if (error == 0) {
     outcome.delivered = true;
     outcome.result = static_cast<std::intptr_t>(result);
+    return outcome;
+  }
+  // Only now ask whose window it is: each such question is a round trip to
+  // the window server for a window of another process, and a send that went
+  // through needs none. A window of this thread is called directly, so the
+  // error code is whatever its handler left; for any other it tells how the
+  // send went (a window that is gone belongs to no thread).
+  if (::GetWindowThreadProcessId(target, nullptr) == ::GetCurrentThreadId()) {
+    outcome.delivered = true;
+    outcome.result = static_cast<std::intptr_t>(result);
+  } else if (error == ERROR_ACCESS_DENIED) {
+    outcome.access_denied = true;
   }
   return outcome;
 }
