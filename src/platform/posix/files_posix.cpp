@@ -67,6 +67,18 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void WriteWholeFile(const std::string& path, std::string_view bytes) override {
+    // A file of ours from an earlier write (the statement dumps, at every
+    // rebuild and alert) is rewritten in place: a new file in its place makes
+    // the file system write it back at once, and the next replacement wait
+    // for that write (0.3 to 0.6 ms a time, more on a busy disk, against
+    // 0.02 ms in place).
+    if (const posix::UniqueFd own = OpenOwnFileToRewrite(path); own.Valid()) {
+      WriteAll(own.Get(), path, bytes);
+      if (::ftruncate(own.Get(), static_cast<off_t>(bytes.size())) != 0) {
+        Fail(FileStep::kWrite, "Can not write " + path);
+      }
+      return;
+    }
     posix::UniqueFd out = CreateFresh(path, FileStep::kWrite, "Can not create " + path);
     WriteAll(out.Get(), path, bytes);
   }
@@ -121,6 +133,22 @@ class PosixFileSystem final : public FileSystem {
   // the file made exclusively, so that a link planted there is replaced, never
   // written through. A name that comes back between the two steps (another
   // process racing us) gets one more try.
+  // The file at `path`, open for writing, when it is a plain file of this
+  // user with no other name; invalid otherwise, and then it is replaced. What
+  // a symbolic link, a second name (hard link), a pipe or a device leads to is
+  // not ours, so none of them is written through; the link is never followed
+  // and a pipe without a reader does not block the open.
+  static posix::UniqueFd OpenOwnFileToRewrite(const std::string& path) {
+    posix::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return fd;
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        info.st_uid != ::geteuid()) {
+      return {};
+    }
+    return fd;
+  }
+
   static posix::UniqueFd CreateFresh(const std::string& path, FileStep step, const std::string& what) {
     for (int attempt = 0;; ++attempt) {
       if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail(step, what);

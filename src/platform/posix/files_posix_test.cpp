@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -88,12 +90,14 @@ TEST(RealFileSystem, EachFailureNamesThePathTheStepAndTheCode) {
 // file; what it points to stays as it was (or absent, for a dangling link).
 TEST(RealFileSystem, APlantedLinkIsReplacedNeverWrittenThrough) {
   namespace fs = std::filesystem;
+  enum class Plant { kSymbolicLink, kHardLink, kPipe };
   struct Case {
     const char* name;
     const char* link;  // planted in the folder, pointing at the victim
     std::function<void(const std::string& folder)> write;
     const char* written;  // the service's file afterwards
     bool victim_exists = true;
+    Plant plant = Plant::kSymbolicLink;
   };
   const auto write = [](const std::string& folder) { files.WriteWholeFile(folder + "/file.dat", "new"); };
   const auto copy = [](const std::string& folder) {
@@ -109,6 +113,10 @@ TEST(RealFileSystem, APlantedLinkIsReplacedNeverWrittenThrough) {
       {"copy target, dangling link", "store.db~", copy, "store.db~", false},
       {"replacement of an atomic replace", "today.json~", replace, "today.json"},
       {"target of an atomic replace", "today.json", replace, "today.json"},
+      // A rewrite in place must not take a second name of another file for
+      // its own, nor wait on a pipe.
+      {"written file, hard link", "file.dat", write, "file.dat", true, Plant::kHardLink},
+      {"written file, pipe", "file.dat", write, "file.dat", false, Plant::kPipe},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,7 +125,11 @@ TEST(RealFileSystem, APlantedLinkIsReplacedNeverWrittenThrough) {
     const std::string victim = elsewhere / "victim";
     if (c.victim_exists) std::ofstream(victim, std::ios::binary) << "victim's own";
     std::ofstream(folder / "template.db", std::ios::binary) << "new";
-    fs::create_symlink(victim, folder / c.link);
+    switch (c.plant) {
+      case Plant::kSymbolicLink: fs::create_symlink(victim, folder / c.link); break;
+      case Plant::kHardLink: fs::create_hard_link(victim, folder / c.link); break;
+      case Plant::kPipe: ASSERT_EQ(::mkfifo((folder / c.link).c_str(), 0600), 0); break;
+    }
 
     c.write(folder.Path());
 
@@ -130,6 +142,21 @@ TEST(RealFileSystem, APlantedLinkIsReplacedNeverWrittenThrough) {
       EXPECT_FALSE(fs::exists(victim));
     }
   }
+}
+
+// Rewritten in place, so the disk is not made to write a new file back at
+// every rebuild; cut to the new length.
+TEST(RealFileSystem, AFileOfOursIsRewrittenInPlaceAndCutToItsNewLength) {
+  testing_support::TempFolder folder;
+  const std::string path = folder / "~~reminder.dat";
+  files.WriteWholeFile(path, "a longer first statement");
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  files.WriteWholeFile(path, "short");
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ReadFile(path), "short");
 }
 
 TEST(RealFileSystem, CreateDirectoriesMakesTheWholeChainAndAcceptsOneThatExists) {
