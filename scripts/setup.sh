@@ -189,16 +189,24 @@ verify_source() {
 # setup_sqlite; removed again when the libraries are built.
 SQLITE_TREE=
 
-# The stamp an SQLite build records: the source it came from and its features.
+# What one target adds to SQLITE_FEATURES. glibc: SQLite's date functions
+# convert with localtime(), which reloads the time zone (a stat of
+# /etc/localtime when TZ is unset) at every call, a few calls for every
+# reminder of a rebuild; localtime_r does not, and the service reloads the
+# zone itself once per due-today statement.
+SQLITE_NATIVE_FLAGS=(-DHAVE_LOCALTIME_R=1)
+
+# sqlite_stamp [FLAG...]: the stamp an SQLite build records: the source it
+# came from, its features and the target's own flags.
 sqlite_stamp() {
   printf '%s %s %s\n' "$(dpkg-query -W -f='${source:Package}' libsqlite3-dev)" \
-    "$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)" "${SQLITE_FEATURES[*]}"
+    "$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)" "${SQLITE_FEATURES[*]}${*:+ $*}"
 }
 
-# sqlite_built OUT: true when OUT holds a library with the current stamp.
+# sqlite_built OUT [FLAG...]: true when OUT holds a library with the current stamp.
 sqlite_built() {
   [[ -f $1/lib/libsqlite3.a && -f $1/include/sqlite3.h && -f $1/include/sqlite3recover.h ]] &&
-    [[ $(cat "$1/chimewell-build.txt" 2>/dev/null) == "$(sqlite_stamp)" ]]
+    [[ $(cat "$1/chimewell-build.txt" 2>/dev/null) == "$(sqlite_stamp "${@:2}")" ]]
 }
 
 # Unpacks Debian's sqlite3 source (fetching it when needed) and generates the
@@ -245,12 +253,12 @@ sqlite_amalgamation() {
   SQLITE_TREE=$tree
 }
 
-# build_sqlite OUT CC AR WHAT: compiles the amalgamation and the recovery
+# build_sqlite OUT CC AR WHAT [FLAG...]: compiles the amalgamation and the recovery
 # extension (ext/recover) with CC into OUT/lib/libsqlite3.a, with the headers
 # in OUT/include, and stamps OUT. Skipped while OUT carries the current stamp.
 build_sqlite() {
-  local out=$1 cc=$2 ar=$3 what=$4
-  if sqlite_built "$out"; then
+  local out=$1 cc=$2 ar=$3 what=$4 flags=("${@:5}")
+  if sqlite_built "$out" "${flags[@]}"; then
     log "SQLite for $what already built in $out"
     return 0
   fi
@@ -266,12 +274,12 @@ build_sqlite() {
   local file objects=()
   for file in sqlite3.c ext/recover/sqlite3recover.c ext/recover/dbdata.c; do
     local object=$tmp/$(basename "$file" .c).o
-    "$cc" -O2 "${SQLITE_FEATURES[@]}" -DSQLITE_CORE -I"$tmp/include" -c "$tree/$file" -o "$object"
+    "$cc" -O2 "${SQLITE_FEATURES[@]}" "${flags[@]}" -DSQLITE_CORE -I"$tmp/include" -c "$tree/$file" -o "$object"
     objects+=("$object")
   done
   "$ar" rcs "$tmp/lib/libsqlite3.a" "${objects[@]}"
   rm "${objects[@]}"
-  sqlite_stamp >"$tmp/chimewell-build.txt"
+  sqlite_stamp "${flags[@]}" >"$tmp/chimewell-build.txt"
   rm -rf "$out"
   mv "$tmp" "$out"
   log "SQLite for $what built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
@@ -283,7 +291,7 @@ setup_sqlite() {
   local target
   for target in "$@"; do
     case $target in
-      native) build_sqlite "$DEPS/sqlite-native" gcc ar native ;;
+      native) build_sqlite "$DEPS/sqlite-native" gcc ar native "${SQLITE_NATIVE_FLAGS[@]}" ;;
       windows) build_sqlite "$DEPS/sqlite-mingw" "$MINGW_CC" "$MINGW_AR" Windows ;;
     esac
   done

@@ -35,4 +35,10 @@ const Clock& SystemClock();
 // Throws std::runtime_error when the instant cannot be converted.
 std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds);
 
+// Reads the machine's time zone again: conversions made after this, by
+// LocalUtcOffsetAt and SQLite's 'localtime' alike, follow a zone changed
+// while the process runs. Conversions in between keep the zone last read, so
+// calling this once before a run of conversions gives them all one zone.
+void ReloadLocalTimeZone();
+
 }  // namespace chimewell::platform

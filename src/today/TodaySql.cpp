@@ -114,6 +114,10 @@ void LocalUnixEpoch(sqlite3_context* context, int, sqlite3_value** arguments) {
 }  // namespace
 
 void RegisterTodaySqlFunctions(sqlite3* db) {
+  // The zone is read once per statement, not at every conversion (several
+  // for every reminder): every row of one rebuild has the same zone, and a
+  // zone changed while the service runs counts from the next rebuild on.
+  platform::ReloadLocalTimeZone();
   // SQLite's own 'utc' modifier cannot turn today's local time into an
   // instant at a daylight-saving switch: it moves a skipped time backward
   // and takes the second of a doubled one. This function decides there by

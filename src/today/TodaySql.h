@@ -30,6 +30,8 @@ const std::string& TodayDaysMatterSql();
 // Adds what TodayReminderSql calls to the connection:
 // local_unixepoch(date, time), the instant at which the local date
 // "YYYY-MM-DD" reads the wall-clock time "HH:MM:SS" (see InstantOfLocalTime).
+// Reads the machine's time zone again first (platform::ReloadLocalTimeZone),
+// so the statement run next converts with the zone in force now.
 // Throws std::runtime_error when SQLite refuses it.
 void RegisterTodaySqlFunctions(sqlite3* db);
 

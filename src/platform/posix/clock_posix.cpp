@@ -27,6 +27,8 @@ const Clock& SystemClock() {
   return clock;
 }
 
+void ReloadLocalTimeZone() { ::tzset(); }
+
 std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds) {
   const auto instant = static_cast<std::time_t>(unix_seconds);
   std::tm local{};

@@ -37,6 +37,9 @@ const Clock& SystemClock() {
   return clock;
 }
 
+// The zone stays the C runtime's own business here, as it always was.
+void ReloadLocalTimeZone() {}
+
 std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds) {
   // The C runtime's localtime, not the Win32 zone functions: SQLite's
   // 'localtime' goes through it, and the two must agree on every instant.
