@@ -129,10 +129,6 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  // A new, empty file at `path`. Whatever had the name is removed first and
-  // the file made exclusively, so that a link planted there is replaced, never
-  // written through. A name that comes back between the two steps (another
-  // process racing us) gets one more try.
   // The file at `path`, open for writing, when it is a plain file of this
   // user with no other name; invalid otherwise, and then it is replaced. What
   // a symbolic link, a second name (hard link), a pipe or a device leads to is
@@ -149,6 +145,10 @@ class PosixFileSystem final : public FileSystem {
     return fd;
   }
 
+  // A new, empty file at `path`. Whatever had the name is removed first and
+  // the file made exclusively, so that a link planted there is replaced, never
+  // written through. A name that comes back between the two steps (another
+  // process racing us) gets one more try.
   static posix::UniqueFd CreateFresh(const std::string& path, FileStep step, const std::string& what) {
     for (int attempt = 0;; ++attempt) {
       if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail(step, what);
