@@ -297,17 +297,14 @@ SendResult Win32MessageLoop::Send(HWND target, UINT message, LPARAM lparam) {
   ::SetLastError(0);
   const LRESULT result = ::SendMessageW(target, message, 0, lparam);
   const DWORD error = ::GetLastError();
-  if (error == 0) {
-    outcome.delivered = true;
-    outcome.result = static_cast<std::intptr_t>(result);
-    return outcome;
-  }
-  // Only now ask whose window it is: each such question is a round trip to
-  // the window server for a window of another process, and a send that went
-  // through needs none. A window of this thread is called directly, so the
-  // error code is whatever its handler left; for any other it tells how the
-  // send went (a window that is gone belongs to no thread).
-  if (::GetWindowThreadProcessId(target, nullptr) == ::GetCurrentThreadId()) {
+  // Whose window it is matters only when the send reported an error: the
+  // question is a round trip to the window server for a window of another
+  // process. A window of this thread is called directly, so the error code is
+  // whatever its handler left; for any other it tells how the send went (a
+  // window that is gone belongs to no thread).
+  const bool own_thread =
+      error != 0 && ::GetWindowThreadProcessId(target, nullptr) == ::GetCurrentThreadId();
+  if (error == 0 || own_thread) {
     outcome.delivered = true;
     outcome.result = static_cast<std::intptr_t>(result);
   } else if (error == ERROR_ACCESS_DENIED) {
