@@ -3,5 +3,6 @@
 
 int main(int argc, char** argv) {
   chimewell::platform::RecordArguments(argc, argv);
+  chimewell::platform::KeepFreedMemoryForReuse();
   return chimewell::host::RunProcess();
 }

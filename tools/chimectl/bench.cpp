@@ -624,6 +624,9 @@ int Bench(Arguments arguments) {
   options.keep = arguments.TakeSwitch("--keep");
   if (!arguments.Positionals().empty()) throw UsageError("bench takes no positional arguments");
 
+  // The floor keeps its freed memory as the service does: faulting pages in
+  // again is not work a rebuild needs.
+  platform::KeepFreedMemoryForReuse();
   std::vector<SizeResult> results;
   {
     BenchRun bench(options);

@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -29,6 +30,19 @@ std::vector<std::string> CommandLineArguments() { return RecordedArguments(); }
 std::vector<std::string> ToolArguments() { return RecordedArguments(); }
 
 std::string CommandLine() { return JoinShellQuoted(RecordedArguments()); }
+
+void KeepFreedMemoryForReuse() {
+#ifdef __GLIBC__
+  // glibc gives back a free top of the heap over 128 KiB and serves blocks
+  // over 128 KiB from mappings of their own, unmapped when freed. Raised
+  // this far, a store of a few hundred thousand reminders is served from
+  // memory kept; the limits bound what is kept beyond that.
+  constexpr int kKeptTop = 64 << 20;
+  constexpr int kOwnMappingFrom = 32 << 20;
+  ::mallopt(M_TRIM_THRESHOLD, kKeptTop);
+  ::mallopt(M_MMAP_THRESHOLD, kOwnMappingFrom);
+#endif
+}
 
 std::string ExecutablePath() {
   std::error_code error;
