@@ -297,20 +297,39 @@ build_sqlite() {
   log "SQLite for $what built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
 }
 
+# sqlite_build_args TARGET: sets SQLITE_ARGS to build_sqlite's arguments for
+# TARGET (native, windows).
+sqlite_build_args() {
+  case $1 in
+    native) SQLITE_ARGS=("$DEPS/sqlite-native" gcc ar native "${SQLITE_NATIVE_FLAGS[@]}") ;;
+    windows) SQLITE_ARGS=("$DEPS/sqlite-mingw" "$MINGW_CC" "$MINGW_AR" Windows "${SQLITE_WINDOWS_FLAGS[@]}") ;;
+    *) die "no SQLite target '$1'" ;;
+  esac
+}
+
 # setup_sqlite TARGET...: SQLite for each TARGET (native, windows), one
-# version and one feature set for both.
+# version and one feature set for both. The amalgamation is made once; the
+# targets that need a build compile side by side.
 setup_sqlite() {
-  local target
+  local target pids=() failed=0
   for target in "$@"; do
-    case $target in
-      native) build_sqlite "$DEPS/sqlite-native" gcc ar native "${SQLITE_NATIVE_FLAGS[@]}" ;;
-      windows) build_sqlite "$DEPS/sqlite-mingw" "$MINGW_CC" "$MINGW_AR" Windows "${SQLITE_WINDOWS_FLAGS[@]}" ;;
-    esac
+    sqlite_build_args "$target"
+    if sqlite_built "${SQLITE_ARGS[0]}" "${SQLITE_ARGS[@]:4}"; then
+      log "SQLite for ${SQLITE_ARGS[3]} already built in ${SQLITE_ARGS[0]}"
+      continue
+    fi
+    sqlite_amalgamation
+    build_sqlite "${SQLITE_ARGS[@]}" &
+    pids+=($!)
+  done
+  for target in "${pids[@]}"; do
+    wait "$target" || failed=1
   done
   if [[ -n $SQLITE_TREE ]]; then
     rm -rf "$SQLITE_TREE"
     SQLITE_TREE=
   fi
+  ((failed == 0)) || die "building SQLite failed (see above)"
 }
 
 # --- Locales for the tests ----------------------------------------------------

@@ -2,26 +2,37 @@
 # The project's test command: installs what is missing, then builds and tests
 # every target.
 #
-#   scripts/test.sh [STEP...]
+#   scripts/test.sh [STEP...] [--repeat N] [--busy]
 #
 # STEP: setup, native, sanitize, fuzz, windows (default: all of them, in that order).
 # Each of native, sanitize and windows builds its CMake preset, then runs its
-# tests. A target that can not be tested (its preset is missing, or a program
-# it should run was not built) fails the run: green means every target ran.
-# fuzz builds the fuzz targets (preset fuzz) and runs each for a
-# bounded time (scripts/fuzz.sh); a crash fails the run.
+# tests, as many at a time as there are build jobs. A target that can not be
+# tested (its preset is missing, or a program it should run was not built)
+# fails the run: green means every target ran. fuzz builds the fuzz targets
+# (preset fuzz) and runs each for a bounded time, two at a time
+# (scripts/fuzz.sh); a crash fails the run. windows builds the Windows
+# programs once: the tests run them under Wine, and their package is the
+# release zip; the Wine harness is part of the native tree (preset ci).
 #
-# Environment: CHIMEWELL_JOBS (build jobs, default 2), CHIMEWELL_FUZZ_SECONDS
-# (run time of each fuzz target, default 60).
+# The flake check: --repeat N runs the tests of each STEP N times back to
+# back (after one build) and prints each run's result; --busy keeps every
+# core of the machine busy with a CPU-bound loop while tests run. For
+# example: scripts/test.sh windows --repeat 10 --busy
+#
+# Environment: CHIMEWELL_JOBS (build jobs and tests at a time, default: the
+# number of cores), CHIMEWELL_FUZZ_SECONDS (run time of each fuzz target,
+# default 60).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-JOBS=${CHIMEWELL_JOBS:-2}
+JOBS=${CHIMEWELL_JOBS:-$(nproc)}
 T_START=$SECONDS
 CURRENT_STEP=
 WINE_UP=0
+BUSY_PIDS=()
+STEP_TIMES=()
 
 # --- helpers ------------------------------------------------------------------
 
@@ -35,12 +46,21 @@ step() {
   banner "$name"
   "$@"
   banner "$name: done in $((SECONDS - t0)) s"
+  STEP_TIMES+=("$(printf '%5d s  %s' "$((SECONDS - t0))" "$name")")
   CURRENT_STEP=
+}
+
+print_step_times() {
+  ((${#STEP_TIMES[@]})) || return 0
+  printf '\nTime of each step:\n'
+  printf '  %s\n' "${STEP_TIMES[@]}"
 }
 
 on_exit() {
   local rc=$?
+  stop_busy
   if ((WINE_UP)); then chimewell_wineserver_stop; fi
+  print_step_times
   if ((rc != 0)) && [[ -n $CURRENT_STEP ]]; then
     banner "FAILED: $CURRENT_STEP (exit code $rc)"
   elif ((rc == 0)); then
@@ -81,7 +101,55 @@ configure_and_build() {
 run_ctest() {
   require_preset test "$1"
   # A run that finds no test fails: a green result must mean tests ran.
-  ctest --preset "$1" --no-tests=error
+  ctest --preset "$1" --no-tests=error -j"$JOBS"
+}
+
+# --busy: one CPU-bound loop per core, at the tests' own priority, until the
+# tests of the step are over.
+start_busy() {
+  ((BUSY)) || return 0
+  local core
+  for ((core = 0; core < $(nproc); core++)); do
+    bash -c 'while :; do :; done' &
+    BUSY_PIDS+=($!)
+  done
+  echo "busy: ${#BUSY_PIDS[@]} CPU-bound loops running"
+}
+stop_busy() {
+  ((${#BUSY_PIDS[@]})) || return 0
+  kill "${BUSY_PIDS[@]}" 2>/dev/null || true
+  wait "${BUSY_PIDS[@]}" 2>/dev/null || true
+  BUSY_PIDS=()
+}
+
+# test_step NAME FUNCTION: runs the tests of a step, REPEAT times with
+# --repeat, each run reported; fails when any run failed.
+test_step() {
+  local name=$1 run=$2 i failed=0 rc t0
+  start_busy
+  if ((REPEAT == 1)); then
+    step "$name" "$run"
+    stop_busy
+    return 0
+  fi
+  local results=()
+  for ((i = 1; i <= REPEAT; i++)); do
+    t0=$SECONDS
+    rc=0
+    CURRENT_STEP="$name, run $i of $REPEAT"
+    banner "$CURRENT_STEP"
+    # Called in a test of its outcome, the function runs without errexit:
+    # each test function chains its commands with &&.
+    "$run" || rc=$?
+    results+=("$(printf 'run %2d: %s in %d s' "$i" "$( ((rc == 0)) && echo passed || echo "FAILED (exit code $rc)")" "$((SECONDS - t0))")")
+    ((rc == 0)) || failed=1
+  done
+  stop_busy
+  banner "$name: $REPEAT runs$( ((BUSY)) && echo ' on a busy machine')"
+  printf '  %s\n' "${results[@]}"
+  STEP_TIMES+=("$(printf '%5s    %s' "" "$name: $(grep -c passed <<<"$(printf '%s\n' "${results[@]}")") of $REPEAT runs passed")")
+  CURRENT_STEP="$name (repeated)"
+  return "$failed"
 }
 
 # Sets up the Wine prefix and keeps a wineserver up until this script ends.
@@ -89,15 +157,18 @@ wine_up() {
   ((WINE_UP)) && return 0
   # shellcheck source=scripts/wine-env.sh
   source "$ROOT/scripts/wine-env.sh"
-  chimewell_wine_prefix
-  chimewell_wineserver_start
+  chimewell_wine_prefix && chimewell_wineserver_start || return 1
   WINE_UP=1
   # One program stays on the prefix's desktop for the whole run. Without it the
   # desktop closes a second after each test's last program, and the desktop
   # process that the next test starts inherits that test's output pipes: the
   # test then waits a second for them to close. Ended with the wineserver.
-  HOME=$CHIMEWELL_WINE_HOME timeout -k 10 "$CHIMEWELL_WINESERVER_LINGER" \
-    wine notepad.exe </dev/null >/dev/null 2>&1 &
+  HOME=$CHIMEWELL_WINE_HOME wine notepad.exe </dev/null >/dev/null 2>&1 &
+  # Should this script be killed without its exit trap, a watchdog ends the
+  # prefix's programs and server.
+  local script=$$
+  (while kill -0 "$script" 2>/dev/null; do sleep 5; done
+   chimewell_wineserver_stop) </dev/null >/dev/null 2>&1 &
 }
 
 # The Windows programs of the build tree "$1" need no DLL beyond those Windows
@@ -136,56 +207,64 @@ test_sanitize() { run_ctest sanitize; }
 build_fuzz() { configure_and_build fuzz; }
 test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
 
-# What the Wine tests run.
+# What the Wine tests run: the Windows build, its package and the harness in
+# the native tree.
+VERSION=$(sed -n 's/^project(Chimewell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+RELEASE_ZIP=build/windows/chimewell-$VERSION-win64.zip
 WINDOWS_PROGRAMS=(build/windows/src/host/chimewell.exe build/windows/tools/chimectl/chimectl.exe
   build/windows/src/platform/win32_backend_test.exe build/windows/src/today/due_today_table.exe
   build/windows/src/platform/version_info.exe build/windows/examples/sample_host.exe
-  build/wine/tests/e2e/wine_e2e_test)
-
-# The release zip (preset release: configure, build, package); the Wine tests
-# check its listing and run the programs unzipped from it.
-RELEASE_ZIP=build/release/chimewell-$(sed -n 's/^project(Chimewell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
-
-build_release() {
-  require_preset workflow release
-  CMAKE_BUILD_PARALLEL_LEVEL=$JOBS cmake --workflow --preset release
-  require_files "$RELEASE_ZIP" build/release/src/host/chimewell.exe
-  cmake -E tar tf "$RELEASE_ZIP"
-  echo "$RELEASE_ZIP: $(stat -c %s "$RELEASE_ZIP") bytes; released chimewell.exe:" \
-    "$(stat -c %s build/release/src/host/chimewell.exe) bytes"
-}
+  build/ci/tests/e2e/wine_e2e_test)
 
 build_windows() {
   configure_and_build windows
   check_windows_programs build/windows
-  build_release
-  check_windows_programs build/release
-  # The native harness that runs the Windows programs under Wine.
-  configure_and_build wine
+  # The release zip: the same programs, stripped (the release workflow makes
+  # it the same way).
+  cpack --preset windows
+  require_files "$RELEASE_ZIP"
+  cmake -E tar tf "$RELEASE_ZIP"
+  echo "$RELEASE_ZIP: $(stat -c %s "$RELEASE_ZIP") bytes"
+  # The native harness that runs the Windows programs under Wine; built with
+  # the native tree, so a no-op after the native step.
+  require_preset configure ci
+  cmake --preset ci >/dev/null
+  cmake --build --preset ci -j"$JOBS" --target wine_e2e_test
 }
 
 test_windows() {
-  require_files "${WINDOWS_PROGRAMS[@]}" "$RELEASE_ZIP"
-  wine_up
-  run_ctest windows
+  require_files "${WINDOWS_PROGRAMS[@]}" "$RELEASE_ZIP" && wine_up && run_ctest windows
 }
 
 # --- main ---------------------------------------------------------------------
 
-STEPS=("$@")
+STEPS=()
+REPEAT=1
+BUSY=0
+while (($#)); do
+  case $1 in
+    --repeat)
+      [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || { echo "--repeat needs a number of runs" >&2; exit 2; }
+      REPEAT=$2
+      shift 2 ;;
+    --busy) BUSY=1; shift ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) STEPS+=("$1"); shift ;;
+  esac
+done
 ((${#STEPS[@]})) || STEPS=(setup native sanitize fuzz windows)
 
 for s in "${STEPS[@]}"; do
   case $s in
     setup) step "setup" setup ;;
     native) step "build native (preset ci)" build_native
-            step "test native (preset ci)" test_native ;;
+            test_step "test native (preset ci)" test_native ;;
     sanitize) step "build sanitize" build_sanitize
-              step "test sanitize" test_sanitize ;;
+              test_step "test sanitize" test_sanitize ;;
     fuzz) step "build fuzz" build_fuzz
-          step "run fuzz targets" test_fuzz ;;
+          test_step "run fuzz targets" test_fuzz ;;
     windows) step "build windows" build_windows
-             step "test windows" test_windows ;;
+             test_step "test windows" test_windows ;;
     *) echo "unknown step '$s' (setup, native, sanitize, fuzz, windows)" >&2; exit 2 ;;
   esac
 done

@@ -57,8 +57,8 @@ class ServiceRig {
   void StartCommand(std::vector<std::string> command);
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
-  // Waits until the service is done starting: the view window got the
-  // notification of the start-up rebuild. False after `timeout`.
+  // Waits until the service is done starting: its start-up rebuild, with
+  // the notification, is over. False after `timeout` or once it ended.
   bool WaitUntilServing(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void Kill9();
   // Asks the service window to close; true when it took the request.

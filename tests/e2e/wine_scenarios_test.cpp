@@ -536,8 +536,8 @@ TEST_F(WineTest, TerminateProcessAtRandomMomentsLosesNoAnsweredCommand) {
     if (killed.exit_code == 0) {
       ++kills;
     } else {
-      ASSERT_EQ(answered, batch.size()) << "taskkill: " << killed.out << killed.err << "\nsession:\n"
-                                        << session.out;
+      ASSERT_EQ(answered, batch.size()) << "taskkill: " << killed.out << killed.err << "\nsession (exit code "
+                                        << session.exit_code << "):\n" << session.out << session.err;
       ++done_first;
     }
     if (!served) ++before_serving;
