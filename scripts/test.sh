@@ -163,7 +163,7 @@ wine_up() {
   # desktop closes a second after each test's last program, and the desktop
   # process that the next test starts inherits that test's output pipes: the
   # test then waits a second for them to close. Ended with the wineserver.
-  HOME=$CHIMEWELL_WINE_HOME wine notepad.exe </dev/null >/dev/null 2>&1 &
+  HOME=$CHIMEWELL_WINE_HOME "${CHIMEWELL_WINE_LAUNCHER[@]}" wine notepad.exe </dev/null >/dev/null 2>&1 &
   # Should this script be killed without its exit trap, a watchdog ends the
   # prefix's programs and server.
   local script=$$
@@ -248,7 +248,7 @@ while (($#)); do
       REPEAT=$2
       shift 2 ;;
     --busy) BUSY=1; shift ;;
-    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) trap - EXIT; sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) STEPS+=("$1"); shift ;;
   esac
 done

@@ -11,6 +11,7 @@
 #include "platform/win32/windows_api.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -362,6 +363,55 @@ void ProcessFacts(Check& check) {
   check.That(worker_id.get() != CurrentThreadId(), "on a thread of its own");
 }
 
+// chimectl stops a listener at the end of every session, and a stop must end
+// it every time, also on a busy machine, where the requesting thread may be
+// preempted halfway through its stop. Rounds of start and stop with every
+// core kept busy, under a watchdog that fails the run instead of hanging it.
+void ListenerEndsAtEveryStop(Check& check) {
+  constexpr int kRounds = 1000;
+  constexpr auto kRoundLimit = 10s;
+  std::atomic<int> finished{0};
+  std::atomic<bool> over{false};
+  std::vector<std::thread> spinners;
+  for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i) {
+    spinners.emplace_back([&over] {
+      while (!over.load(std::memory_order_relaxed)) {
+      }
+    });
+  }
+  std::thread watchdog([&] {
+    int seen = -1;
+    auto since = std::chrono::steady_clock::now();
+    while (!over) {
+      if (const int now = finished; now != seen) {
+        seen = now;
+        since = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - since > kRoundLimit) {
+        std::printf("  round %d of stopping a listener did not end within 10 s\n", now);
+        std::fflush(stdout);
+        // Not exit(): the hung threads are this process's own.
+        ::TerminateProcess(::GetCurrentProcess(), 1);
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    std::promise<void> opened;
+    std::jthread listener([&opened](std::stop_token stop) {
+      ListenToDebugOutput([](std::uint32_t, std::string_view) { return true; }, stop,
+                          [&opened] { opened.set_value(); });
+    });
+    opened.get_future().wait();
+    listener.request_stop();
+    listener.join();
+    ++finished;
+  }
+  over = true;
+  watchdog.join();
+  for (std::thread& spinner : spinners) spinner.join();
+  check.Equal(finished.load(), kRounds, "rounds that ended");
+}
+
 }  // namespace
 }  // namespace chimewell::platform
 
@@ -382,6 +432,7 @@ int main(int argc, char** argv) {
       {"ForeignWindowClassIsRefused", ForeignWindowClassIsRefused},
       {"HandlesConvertAsAcrossProcesses", HandlesConvertAsAcrossProcesses},
       {"DebugOutputReachesTheListener", DebugOutputReachesTheListener},
+      {"ListenerEndsAtEveryStop", ListenerEndsAtEveryStop},
       {"CodePageConversionsHaveNoBestFit", CodePageConversionsHaveNoBestFit},
       {"LaunchedProcessesGetArgumentsAndEnvironment", LaunchedProcessesGetArgumentsAndEnvironment},
       {"ProcessFacts", ProcessFacts},

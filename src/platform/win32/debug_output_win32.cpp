@@ -27,6 +27,8 @@ void OutputDebugText(std::string_view text) noexcept {
 namespace {
 
 constexpr DWORD kBufferSize = 4096;  // 4 bytes of process id, then NUL-terminated ANSI text
+// How soon a listener notices a stop request while no record comes.
+constexpr DWORD kStopPollMilliseconds = 10;
 
 struct ViewUnmapper {
   void operator()(const void* view) const { ::UnmapViewOfFile(view); }
@@ -89,28 +91,25 @@ bool Deliver(const Channel& channel,
 bool ListenToDebugOutput(const std::function<bool(std::uint32_t, std::string_view)>& on_record,
                          std::stop_token stop, const std::function<void()>& on_open) {
   const Channel channel = OpenChannel();
-  const win32::UniqueHandle stopped(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stopped.Valid()) ThrowLastError("stop event");
-  const std::stop_callback on_stop(stop, [&stopped] { ::SetEvent(stopped.Get()); });
   if (on_open) on_open();
-
-  const HANDLE waits[2] = {channel.data_ready.Get(), stopped.Get()};
+  // The stop is polled, not signalled through a std::stop_callback: this
+  // toolchain's C++ library waits for a running callback with a wait that can
+  // miss its wake-up, so a listener destroying its callback while the
+  // requester still ran it hung both threads for good.
   for (;;) {
     ::SetEvent(channel.buffer_ready.Get());
-    // Both signalled: the lower index wins, so a waiting record comes first.
-    const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    if (woken == WAIT_OBJECT_0) {
-      if (!Deliver(channel, on_record)) return true;
-    } else if (woken == WAIT_OBJECT_0 + 1) {
-      // A writer that handed its record over just before the stop is still heard.
-      if (::WaitForSingleObject(channel.data_ready.Get(), 0) == WAIT_OBJECT_0) {
-        Deliver(channel, on_record);
-      }
-      return true;
-    } else {
+    // A record handed over before the stop is still delivered: the stop is
+    // looked at when no record waits, and after each record.
+    DWORD woken;
+    while ((woken = ::WaitForSingleObject(channel.data_ready.Get(), kStopPollMilliseconds)) ==
+           WAIT_TIMEOUT) {
+      if (stop.stop_requested()) return true;
+    }
+    if (woken != WAIT_OBJECT_0) {
       throw std::runtime_error("Waiting for debug output failed: " +
                                SystemErrorText(static_cast<int>(::GetLastError())));
     }
+    if (!Deliver(channel, on_record) || stop.stop_requested()) return true;
   }
 }
 
