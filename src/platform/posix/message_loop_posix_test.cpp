@@ -335,12 +335,34 @@ TEST_F(BusTest, HalfReceivedPayloadsOfAllPeersStayWithinACap) {
   Reports reports;
   WindowThread service(handler, reports.Reporter());
   const std::size_t before = ResidentBytes();
+  std::mutex peers_mutex;
   std::vector<posix::UniqueFd> peers;
+  std::atomic<bool> over{false};
+  // A peer that falls silent is dropped after 10 s. On a busy machine making
+  // the 64 peers takes longer than that, and the first would be dropped for
+  // their silence before the cap is reached: each peer sends a byte now and
+  // then, so that only the cap drops them.
+  std::thread keep_alive([&] {
+    while (!over) {
+      {
+        const std::lock_guard lock(peers_mutex);
+        for (const posix::UniqueFd& peer : peers) {
+          const char byte = 'x';
+          if (peer.Valid()) ::send(peer.Get(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+  });
   for (int i = 0; i < 64; ++i) {
-    peers.push_back(TricklingPeer(Bus(), service.Handle(), 0xFFFFFFFFull, std::size_t{4} << 20));
+    posix::UniqueFd peer = TricklingPeer(Bus(), service.Handle(), 0xFFFFFFFFull, std::size_t{4} << 20);
+    const std::lock_guard lock(peers_mutex);
+    peers.push_back(std::move(peer));
   }
   const SendResult sent = CreateMessageLoop()->SendCopyData(service.Handle(), 10, "calendar");
   const std::size_t grown = ResidentBytes() - before;
+  over = true;
+  keep_alive.join();
 
   EXPECT_EQ(sent.result, 7);
   // 256 MiB were sent; the cap is 128 MiB, and nothing doubles past what arrived.
