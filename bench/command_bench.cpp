@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "channel/jsonutils.h"
+#include "channel/json.h"
 
 namespace chimewell::channel {
 namespace {

@@ -1,5 +1,5 @@
 # Round trip and rebuild time against store size, the service beside its
-# floor, from the tab-separated results of `chimectl bench --out FILE`.
+# floor, from the tab-separated results of `chimewell_bench --out FILE`.
 #
 #   gnuplot -e "results='native.tsv'; output='performance.png'" bench/plot.gp
 #

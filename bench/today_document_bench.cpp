@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "today/TodayDocument.h"
+#include "today/today_document.h"
 
 namespace chimewell::today {
 namespace {

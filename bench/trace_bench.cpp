@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "trace/uLog.h"
+#include "trace/trace.h"
 
 namespace chimewell::trace {
 namespace {

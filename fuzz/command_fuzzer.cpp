@@ -27,11 +27,11 @@
 #include <string>
 #include <thread>
 
-#include "channel/jsonutils.h"
-#include "host/frmChimewell.h"
-#include "platform/message_loop.h"
+#include "channel/json.h"
+#include "host/service.h"
 #include "platform/files.h"
-#include "store/DBConnection.h"
+#include "platform/message_loop.h"
+#include "store/connection.h"
 
 namespace {
 

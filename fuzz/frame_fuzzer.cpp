@@ -31,9 +31,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/bus.h"
 #include "platform/posix/frame_reader.h"
 #include "platform/posix/unique_fd.h"
-#include "platform/posix/window_bus.h"
 
 namespace {
 

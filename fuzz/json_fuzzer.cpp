@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "channel/jsonutils.h"
+#include "channel/json.h"
 
 namespace {
 

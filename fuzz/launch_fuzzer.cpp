@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/ReminderUtils.h"
+#include "host/launch.h"
 #include "platform/command_line.h"
 #include "platform/folder_name.h"
 #include "platform/utf.h"

@@ -5,7 +5,7 @@
 #
 #   build      configures and builds the preset "bench" (build/bench)
 #   micro      the Google Benchmark micro benchmarks (bench/)
-#   native     chimectl bench: service beside floor at 1,000 / 10,000 / 100,000
+#   native     chimewell_bench: service beside floor at 1,000 / 10,000 / 100,000
 #              reminders -> build/bench-results/native.tsv and native.txt
 #   wine       the same with the Windows build under Wine, in a Wine prefix of
 #              its own (.deps/bench) -> build/bench-results/wine.tsv and wine.txt
@@ -14,7 +14,7 @@
 #   plot       docs/performance.png from native.tsv (gnuplot, bench/plot.gp)
 #
 # Environment: CHIMEWELL_JOBS (build jobs, default 2); CHIMEWELL_BENCH_ARGS
-# (extra arguments for chimectl bench, for example "--rounds 50").
+# (extra arguments for chimewell_bench, for example "--rounds 50").
 #
 # Each run works in private folders: its own window bus (XDG_RUNTIME_DIR) and
 # Documents folder, removed at the end, so a service or calendar of the user
@@ -39,7 +39,7 @@ build() {
 }
 
 need_build() {
-  [[ -x $BENCH_BUILD/tools/chimectl/chimectl && -x $BENCH_BUILD/bench/chimewell_microbench ]] || build
+  [[ -x $BENCH_BUILD/bench/chimewell_bench && -x $BENCH_BUILD/bench/chimewell_microbench ]] || build
 }
 
 # Runs "$@" with a private window bus and Documents folder.
@@ -62,21 +62,21 @@ micro() {
 native() {
   need_build
   mkdir -p "$OUT"
-  in_private_folders "$BENCH_BUILD/tools/chimectl/chimectl" bench --out "$OUT/native.tsv" "${EXTRA[@]}" |
+  in_private_folders "$BENCH_BUILD/bench/chimewell_bench" --out "$OUT/native.tsv" "${EXTRA[@]}" |
     tee "$OUT/native.txt"
 }
 
 wine_step() {
   cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DCHIMEWELL_WERROR=ON >/dev/null
-  cmake --build "$WINDOWS_BUILD" -j"$JOBS" --target chimewell chimectl
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw_w64.cmake" -DCHIMEWELL_WERROR=ON >/dev/null
+  cmake --build "$WINDOWS_BUILD" -j"$JOBS" --target chimewell chimewell_bench
   mkdir -p "$OUT"
   (
     # A prefix of its own: the Wine tests point the shared prefix's Documents
     # folder at their own folders while they run.
     export CHIMEWELL_DEPS=$ROOT/.deps/bench
-    # shellcheck source=scripts/wine-env.sh
-    source "$ROOT/scripts/wine-env.sh"
+    # shellcheck source=scripts/wine_env.sh
+    source "$ROOT/scripts/wine_env.sh"
     chimewell_wine_prefix
     chimewell_wineserver_start
     trap chimewell_wineserver_stop EXIT
@@ -84,7 +84,7 @@ wine_step() {
     chimewell_wine_set_documents "$documents"
     # Wine's own messages on standard error are left out; the table is on
     # standard output. The TSV is written through Wine's Z: drive.
-    CHIMEWELL_WINE_TIMEOUT=3600 chimewell_wine "$WINDOWS_BUILD/tools/chimectl/chimectl.exe" bench \
+    CHIMEWELL_WINE_TIMEOUT=3600 chimewell_wine "$WINDOWS_BUILD/bench/chimewell_bench.exe" \
       --out "Z:${OUT//\//\\}\\wine.tsv" "${EXTRA[@]}" 2>/dev/null | tr -d '\r' | tee "$OUT/wine.txt"
     rm -rf "$documents"
   )
@@ -98,7 +98,7 @@ linearity() {
   mkdir -p "$OUT"
   local rounds=1 size file total calls
   rm -f "$OUT"/callgrind.rebuild.*
-  in_private_folders "$BENCH_BUILD/tools/chimectl/chimectl" bench --sizes 10000,100000 --rounds "$rounds" \
+  in_private_folders "$BENCH_BUILD/bench/chimewell_bench" --sizes 10000,100000 --rounds "$rounds" \
     --warmup 0 --launcher "$(command -v valgrind) -q --tool=callgrind --toggle-collect=*WMTimeChange* \
     --callgrind-out-file=$OUT/callgrind.rebuild.%p" >/dev/null
   {
@@ -121,9 +121,9 @@ plot() {
   gnuplot -e "results='$OUT/native.tsv'; output='$ROOT/docs/performance.png'" "$ROOT/bench/plot.gp"
   log "wrote docs/performance.png"
   if [[ -f $OUT/wine.tsv ]]; then
-    gnuplot -e "results='$OUT/wine.tsv'; output='$ROOT/docs/performance-wine.png'; title_suffix=' (Windows build under Wine)'" \
+    gnuplot -e "results='$OUT/wine.tsv'; output='$ROOT/docs/performance_wine.png'; title_suffix=' (Windows build under Wine)'" \
       "$ROOT/bench/plot.gp"
-    log "wrote docs/performance-wine.png"
+    log "wrote docs/performance_wine.png"
   fi
 }
 

@@ -17,11 +17,11 @@ mkdir -p "$XDG_DOCUMENTS_DIR"
 echo "Documents folder of this demo: $XDG_DOCUMENTS_DIR"
 # Times relative to today, so that the today files list something.
 today=$(date -d 'today 00:00' +%s)
-session="$ROOT/build/demo-session.jsonl"
+session="$ROOT/build/demo_session.jsonl"
 sed -e "s/@YESTERDAY_0900@/$((today - 86400 + 9 * 3600))/g" \
     -e "s/@TODAY_0000@/$today/g" \
     -e "s/@NEXT_WEEK@/$((today + 7 * 86400 + 10 * 3600))/g" \
-    scripts/demo-session.jsonl > "$session"
+    scripts/demo_session.jsonl > "$session"
 
 build/native/tools/chimectl/chimectl run \
   --exe build/native/src/host/chimewell \

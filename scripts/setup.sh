@@ -351,8 +351,8 @@ setup_locale() {
 # --- Wine prefix --------------------------------------------------------------
 
 setup_wineprefix() {
-  # shellcheck source=scripts/wine-env.sh
-  source "$ROOT/scripts/wine-env.sh"
+  # shellcheck source=scripts/wine_env.sh
+  source "$ROOT/scripts/wine_env.sh"
   chimewell_wine_prefix
 }
 

@@ -155,8 +155,8 @@ test_step() {
 # Sets up the Wine prefix and keeps a wineserver up until this script ends.
 wine_up() {
   ((WINE_UP)) && return 0
-  # shellcheck source=scripts/wine-env.sh
-  source "$ROOT/scripts/wine-env.sh"
+  # shellcheck source=scripts/wine_env.sh
+  source "$ROOT/scripts/wine_env.sh"
   chimewell_wine_prefix && chimewell_wineserver_start || return 1
   WINE_UP=1
   # One program stays on the prefix's desktop for the whole run. Without it the
@@ -212,7 +212,7 @@ test_fuzz() { bash "$ROOT/scripts/fuzz.sh"; }
 VERSION=$(sed -n 's/^project(Chimewell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 RELEASE_ZIP=build/windows/chimewell-$VERSION-win64.zip
 WINDOWS_PROGRAMS=(build/windows/src/host/chimewell.exe build/windows/tools/chimectl/chimectl.exe
-  build/windows/src/platform/win32_backend_test.exe build/windows/src/today/due_today_table.exe
+  build/windows/src/platform/win32_backend_test.exe build/windows/testing/due_today_table.exe
   build/windows/src/platform/version_info.exe build/windows/examples/sample_host.exe
   build/ci/tests/e2e/wine_e2e_test)
 

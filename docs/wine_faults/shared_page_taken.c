@@ -3,7 +3,7 @@
 // processes whose command line contains $TAKE_SHARED_PAGE (every process when empty).
 // Build: gcc -shared -fPIC -o shared_page_taken.so shared_page_taken.c
 // Run (from the repository, after scripts/setup.sh windows):
-//   source scripts/wine-env.sh
+//   source scripts/wine_env.sh
 //   TAKE_SHARED_PAGE=reg.exe LD_PRELOAD=$PWD/shared_page_taken.so wine reg add 'HKCU\x' /f
 // prints "ShellExecuteEx failed: Internal error."; with `setarch -R` before
 // `wine` and without the preload it never does.

@@ -24,11 +24,11 @@
 #include <sqlite3.h>
 #include <gtest/gtest.h>
 
-#include "channel/jsonutils.h"
-#include "host/frmChimewell.h"
-#include "test_support/fixed_clock.h"
-#include "test_support/power_cut_disk.h"
-#include "test_support/trace_capture.h"
+#include "channel/json.h"
+#include "host/service.h"
+#include "testing/fixed_clock.h"
+#include "testing/power_cut_disk.h"
+#include "testing/trace_capture.h"
 
 namespace chimewell::host {
 namespace {

@@ -2,15 +2,15 @@
 
 #include <filesystem>
 
-#include "host/ReminderUtils.h"
-#include "host/frmChimewell.h"
+#include "host/launch.h"
+#include "host/service.h"
 #include "host/service_handover.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
-#include "trace/uLog.h"
+#include "trace/trace.h"
 
 namespace chimewell::host {
 namespace {

@@ -5,9 +5,9 @@
 #include <sstream>
 #include <thread>
 
-#include "host/ReminderUtils.h"
+#include "host/launch.h"
 #include "platform/process.h"
-#include "trace/uLog.h"
+#include "trace/trace.h"
 
 namespace chimewell::host {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/locale.h"
-#include "test_support/scoped_environment.h"
+#include "testing/scoped_environment.h"
 
 namespace chimewell::platform {
 namespace {

@@ -1,4 +1,4 @@
-// `chimectl bench` on a small store: the bench keeps working, and, since its
+// chimewell_bench on a small store: the bench keeps working, and, since its
 // floor writes the today files with an implementation of its own, the
 // service's files must come out equal to the floor's after the same commands
 // on a store with every kind of reminder: a second opinion on the rebuild.
@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "process_runner.h"
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {
@@ -32,7 +32,7 @@ TEST(BenchSmoke, ServiceFilesEqualTheFloorsOnAMixedStore) {
   fs::create_directory(root + "/Documents");
   const std::string results = root + "/results.tsv";
   const ProcessOutcome outcome =
-      RunProcess({CHIMECTL_PATH, "bench", "--exe", CHIMEWELL_PATH, "--sizes", "400", "--rounds", "3",
+      RunProcess({CHIMEWELL_BENCH_PATH, "--exe", CHIMEWELL_PATH, "--sizes", "400", "--rounds", "3",
                   "--warmup", "0", "--pause", "0", "--out", results},
                  "", {{"XDG_RUNTIME_DIR", root}, {"XDG_DOCUMENTS_DIR", root + "/Documents"}, {"HOME", root}},
                  std::chrono::seconds(60));

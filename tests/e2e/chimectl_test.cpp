@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "process_runner.h"
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 #include "version/version.h"
 
 namespace chimewell::e2e {

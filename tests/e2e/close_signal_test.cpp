@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/bus.h"
 #include "platform/posix/unique_fd.h"
-#include "platform/posix/window_bus.h"
 #include "service_rig.h"
 
 namespace chimewell::e2e {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "today/testing/scoped_time_zone.h"
+#include "testing/scoped_time_zone.h"
 
 namespace chimewell::e2e {
 

@@ -16,11 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 #include "process_runner.h"
 #include "reminder_model.h"
 #include "service_rig.h"
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/command_line.h"
 #include "scenario_runner.h"
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {

@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 
 namespace posix = chimewell::platform::posix;
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "channel/jsonutils.h"
+#include "channel/json.h"
 
 namespace chimewell::e2e {
 namespace {

@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/message_loop.h"
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 #include "process_runner.h"
 #include "scenario_runner.h"
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::e2e {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "process_runner.h"
 #include "scenario_runner.h"
-#include "store/DBConnection.h"
+#include "store/connection.h"
 
 extern char** environ;
 

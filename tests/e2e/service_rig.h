@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/message_loop.h"
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::e2e {
 

@@ -22,11 +22,11 @@
 #include <gtest/gtest.h>
 
 #include "earlier_today.h"
-#include "reminder_model.h"
 #include "platform/win32/launch_command_line.h"
+#include "reminder_model.h"
 #include "scenario_runner.h"
-#include "test_support/temp_folder.h"
-#include "today/testing/due_today_table.h"
+#include "testing/due_today_table.h"
+#include "testing/temp_folder.h"
 #include "version/version.h"
 
 namespace chimewell::e2e {
@@ -75,12 +75,12 @@ class Wine {
                      const std::string& input = "", const std::string& locale = "C.UTF-8",
                      std::chrono::seconds timeout = std::chrono::seconds(60),
                      const Environment& extra = {}) const {
-    // Without address randomization, as scripts/wine-env.sh starts Wine (see
+    // Without address randomization, as scripts/wine_env.sh starts Wine (see
     // there): else about one start in 7,700 fails with "Internal error.".
     std::vector<std::string> command = {SETARCH_PATH, "-R", WINE_PATH};
     command.insert(command.end(), program_and_arguments.begin(), program_and_arguments.end());
     Environment environment = {
-        // As scripts/wine-env.sh sets them.
+        // As scripts/wine_env.sh sets them.
         {"WINEPREFIX", WINE_PREFIX},
         {"WINEARCH", "win64"},
         {"WINEDEBUG", "-all,err+virtual"},

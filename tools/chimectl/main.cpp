@@ -52,22 +52,6 @@ const Verb kVerbs[] = {
      "decimal, {viewhex}: in hexadecimal, {dead}: a handle whose window is gone);\n"
      "--no-param launches without argument.\n",
      Run},
-    {"bench", "measure the service's command costs beside their floor",
-     "usage: chimectl bench [--sizes N,N,...] [--rounds R] [--warmup W] [--pause MS] [--seed S]\n"
-     "                      [--exe PATH] [--launcher \"CMD ARGS\"] [--out FILE] [--keep]\n"
-     "For each store size (default 1000,10000,100000) seeds a store of a new bench user\n"
-     "under the Documents folder with a realistic mix of reminders, launches the service\n"
-     "(default: chimewell beside this tool; --launcher runs it under CMD ARGS, for\n"
-     "example a profiler) and times, round after round, Update, Append + Delete, Alert\n"
-     "and a rebuild (the clock-change notice), each beside its floor measured in the\n"
-     "same round: (a) the transport alone, a copy-data round trip with a nested reply\n"
-     "to a minimal window of another process; (b) the store work alone with the SQLite\n"
-     "C API. Also times launch to the first notification and reads the service's peak\n"
-     "resident memory. Prints medians, p99 and service / floor ratios; --out FILE\n"
-     "writes them tab-separated. R defaults to 200 rounds, fewer for large stores;\n"
-     "each measured operation starts after MS milliseconds of quiet (default 20).\n"
-     "The bench user's folders are removed at the end unless --keep is given.\n",
-     Bench},
     {"trace", "print the debug trace of the service",
      "usage: chimectl trace [--pid ID]\n"
      "Prints every record written to the shared debug-output channel, one per line,\n"

@@ -38,7 +38,8 @@ std::string DefaultServiceExecutable() {
   const std::string extension = self.size() > 4 && self.substr(self.size() - 4) == ".exe" ? ".exe" : "";
   const std::string folder = FolderOf(self);
   for (const std::string& candidate :
-       {folder + "/chimewell" + extension, folder + "/../../src/host/chimewell" + extension}) {
+       {folder + "/chimewell" + extension, folder + "/../../src/host/chimewell" + extension,
+        folder + "/../src/host/chimewell" + extension}) {
     if (FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
   }
   return "chimewell" + extension;

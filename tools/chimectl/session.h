@@ -1,5 +1,5 @@
-// Pieces the verbs share: finding the service window, printing what a view
-// window receives, JSON text escaping.
+// Pieces the verbs and chimewell_bench share: finding the service window,
+// printing what a view window receives, JSON text escaping.
 #pragma once
 
 #include <chrono>
@@ -26,8 +26,9 @@ inline constexpr int kExitSendFailed = 4;
 std::optional<chimewell::platform::WindowHandle> FindServiceWindow(
     std::chrono::milliseconds wait, const std::string& class_name = kServiceClass);
 
-// The service beside this tool, or where the build tree puts it. The tool's
-// own extension (".exe" or none) is the service's too.
+// The service beside this tool, or where the build tree puts it (seen from
+// tools/chimectl/ or from bench/). The tool's own extension (".exe" or none)
+// is the service's too.
 std::string DefaultServiceExecutable();
 
 std::chrono::milliseconds SecondsToMilliseconds(double seconds);

@@ -19,7 +19,6 @@ int TimeChange(Arguments arguments);
 int Close(Arguments arguments);
 int Run(Arguments arguments);
 int Trace(Arguments arguments);
-int Bench(Arguments arguments);
 
 extern const Verb kVerbs[];
 extern const std::size_t kVerbCount;

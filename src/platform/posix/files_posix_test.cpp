@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::platform {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 
 namespace chimewell::platform::posix {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/message_loop.h"
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 
 namespace chimewell::platform::posix {
 

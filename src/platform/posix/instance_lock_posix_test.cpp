@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support/temp_folder.h"
+#include "testing/temp_folder.h"
 
 namespace chimewell::platform {
 namespace {

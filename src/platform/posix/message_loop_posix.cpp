@@ -1,5 +1,5 @@
 // The POSIX message loop: windows are listening sockets on the window bus
-// (bus_window), timers run on CLOCK_BOOTTIME (loop_timers), clock changes come
+// (bus_presence), timers run on CLOCK_BOOTTIME (loop_timers), clock changes come
 // from a cancelled CLOCK_REALTIME timer (clock_change_watch) and SIGTERM /
 // SIGINT arrive through a signalfd as close requests (close_signals). This
 // file waits on all of them and dispatches what is ready.
@@ -19,7 +19,8 @@
 
 #include "platform/debug_output.h"
 #include "platform/message_loop.h"
-#include "platform/posix/bus_window.h"
+#include "platform/posix/bus.h"
+#include "platform/posix/bus_presence.h"
 #include "platform/posix/clock_change_watch.h"
 #include "platform/posix/close_signals.h"
 #include "platform/posix/frame_reader.h"
@@ -28,7 +29,6 @@
 #include "platform/posix/loop_timers.h"
 #include "platform/posix/peer_check.h"
 #include "platform/posix/unique_fd.h"
-#include "platform/posix/window_bus.h"
 
 namespace chimewell::platform {
 namespace {

@@ -27,7 +27,7 @@
 
 #include "platform/message_loop.h"
 #include "platform/message_loop_contract.h"
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 
 namespace chimewell::platform {
 

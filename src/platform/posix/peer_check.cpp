@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/posix/window_bus.h"
+#include "platform/posix/bus.h"
 
 namespace chimewell::platform::posix {
 

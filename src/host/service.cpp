@@ -1,0 +1,91 @@
+#include "host/service.h"
+
+#include <utility>
+
+#include "host/launch.h"
+#include "store/reminder_store.h"
+#include "trace/trace.h"
+
+namespace chimewell::host {
+
+TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock,
+                             platform::FileSystem& files, LaunchValues launch)
+    : loop_(loop),
+      clock_(clock),
+      files_(files),
+      launch_(std::move(launch)),
+      tmrInit(loop.CreateTimer([this] { tmrInitTimer(); })),
+      tmrDay(loop.CreateTimer([this] { tmrDayTimer(); })),
+      day_timer_(*tmrDay, clock) {
+  tmrInit->SetInterval(10);
+  tmrInit->SetEnabled(true);
+  FormCreate();
+  window_ = loop.CreateHiddenWindow(kServiceWindowClass, kServiceWindowTitle, events_);
+}
+
+TfrmChimewell::~TfrmChimewell() { FormDestroy(); }
+
+void TfrmChimewell::FormCreate() {
+  loop_.AllowCopyDataFromOtherProcesses();
+  LDBConnection.reset();
+}
+
+void TfrmChimewell::WMClose(std::uint32_t asker) {
+  // The loop quits after this; an ordinary close stays as quiet as it was.
+  if (asker != 0) {
+    trace::WriteLogFmt("A newer service of this user (process %d) takes over: this one ends.",
+                       static_cast<int>(asker));
+  }
+}
+
+void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
+
+store::PrepareDBContext TfrmChimewell::StoreContext() {
+  const std::string& user = launch_.user_id;
+  return {files_,          GetReminderDBPath(user), GetTemplateDBPath(), GetUserDataDir(user),
+          [this] { loop_.Quit(); }, clock_};
+}
+
+bool TfrmChimewell::PrepareDB() { return store::PrepareDB(LDBConnection, StoreContext()); }
+
+bool TfrmChimewell::RepairDamagedStore() {
+  if (!LDBConnection || !LDBConnection->DamageSeen()) return false;
+  return store::RepairStore(*LDBConnection, store::RepairContext(StoreContext()),
+                            "a unit of work met damage");
+}
+
+bool TfrmChimewell::RunUnitOfWork(const std::function<void()>& proc) {
+  try {
+    store::AccessDB(*LDBConnection, proc);
+  } catch (const store::DBError& error) {
+    // A commit that fails on damage is the repair's business; others go on.
+    if (!LDBConnection->DamageSeen()) throw;
+    trace::WriteException("AccessDB", error);
+  }
+  if (!RepairDamagedStore()) return false;
+  store::AccessDB(*LDBConnection, proc);
+  return true;
+}
+
+void TfrmChimewell::tmrInitTimer() {
+  // Runs once: the start-up sequence is never repeated.
+  tmrInit->SetEnabled(false);
+  trace::WriteLog("Init Start.");
+  if (!PrepareDB()) {
+    trace::WriteError("PrepareDB failed.");
+    loop_.Quit();
+    return;
+  }
+  store_ready_ = true;
+  trace::WriteLog("PrepareDB OK.");
+  try {
+    ReCreateReminderData();
+  } catch (...) {
+    // The day timer is armed whatever the rebuild did; its error then goes on.
+    trace::WriteLogFmt("Start tmrDay after %d", day_timer_.Arm());
+    throw;
+  }
+  trace::WriteLogFmt("Start tmrDay after %d", day_timer_.Arm());
+}
+
+}  // namespace chimewell::host

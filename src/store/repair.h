@@ -1,0 +1,67 @@
+// Noticing a damaged store and making it whole again.
+//
+// The store runs without syncs, so a power cut or a system crash can leave
+// any mix of a transaction's old and new pages on disk. Such a store is kept
+// aside for whoever wants to look at it, and a fresh store made from the
+// template, holding every row that can still be read, takes its place.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "store/connection.h"
+
+namespace chimewell::store {
+
+// What the store's own check (PRAGMA integrity_check) finds wrong with an open
+// connection's file, its first lines joined; nullopt when it finds nothing.
+// A check that cannot run throws DBError (the connection notes a damage code).
+std::optional<std::string> FindStoreDamage(DBConnection& connection);
+
+// The name the damaged store is kept under: the store's name with
+// ".damaged-YYYYMMDD-HHMMSS" (local time), and "-2", "-3"... when a copy of
+// that second exists already.
+std::string DamagedCopyName(platform::FileSystem& files, const std::string& store_path,
+                            const platform::LocalDateTime& now);
+
+// How many rows the salvage read, and what became of them.
+struct SalvageCount {
+  std::int64_t kept = 0;        // now in the fresh store
+  std::int64_t refused = 0;     // read, but refused by the fresh table (a pair twice, a NULL id)
+  std::int64_t fragments = 0;   // pieces of rows whose table could not be told
+};
+
+// Reads every row the damaged store at `damaged_path` still gives up, with
+// SQLite's recovery extension, into the Reminders table of the store at
+// `fresh_path`. Throws DBError when the fresh store cannot be written; what
+// the recovery itself cannot read is left out and counted where it can be.
+SalvageCount SalvageRows(const std::string& damaged_path, const std::string& fresh_path);
+
+// Puts a copy of the template at `store_path` in one step; `fill`, when
+// given, works on the copy before it takes the name. A failure leaves no
+// partial copy behind and its FileError goes to the caller.
+void MakeStoreFromTemplate(platform::FileSystem& files, const std::string& template_path,
+                           const std::string& store_path,
+                           const std::function<void(const std::string& copy)>& fill = {});
+
+struct StoreRepairContext {
+  platform::FileSystem& files;
+  std::string reminder_db_path;
+  std::string template_path;
+  platform::LocalDateTime now;  // names the kept copy
+};
+
+// Closes `connection`, keeps the damaged store under DamagedCopyName, and puts
+// a fresh store from the template with the salvaged rows in its place in one
+// step (the store's name always holds the damaged store or the repaired one,
+// never neither). Each step is traced as an error; `reason` says what was
+// found. Clears the connection's damage note. True when the fresh store is in
+// place; a step that fails is traced and gives false, the store then stays
+// as it was.
+bool RepairStore(DBConnection& connection, const StoreRepairContext& context, const std::string& reason);
+
+}  // namespace chimewell::store
