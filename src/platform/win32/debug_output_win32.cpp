@@ -98,12 +98,18 @@ bool ListenToDebugOutput(const std::function<bool(std::uint32_t, std::string_vie
   // requester still ran it hung both threads for good.
   for (;;) {
     ::SetEvent(channel.buffer_ready.Get());
-    // A record handed over before the stop is still delivered: the stop is
-    // looked at when no record waits, and after each record.
+    // A record handed over before the stop is still delivered: a stop seen
+    // while no record waited looks once more, since the record may have come
+    // between the wait's time-out and the look at the stop (chimectl stops
+    // when the service has exited, right after its last record).
     DWORD woken;
     while ((woken = ::WaitForSingleObject(channel.data_ready.Get(), kStopPollMilliseconds)) ==
            WAIT_TIMEOUT) {
-      if (stop.stop_requested()) return true;
+      if (stop.stop_requested()) {
+        woken = ::WaitForSingleObject(channel.data_ready.Get(), 0);
+        if (woken == WAIT_TIMEOUT) return true;
+        break;
+      }
     }
     if (woken != WAIT_OBJECT_0) {
       throw std::runtime_error("Waiting for debug output failed: " +
