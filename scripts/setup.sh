@@ -20,7 +20,8 @@
 # Safe to run again: packages are checked with dpkg-query and installed only
 # when missing (apt-get update runs only then), each SQLite build is skipped
 # while its stamp (.deps/sqlite-*/chimewell-build.txt) matches the installed
-# libsqlite3-dev's source and the feature set, the locale is
+# libsqlite3-dev's source and the feature set (and copied from the machine's
+# cache, ~/.cache/chimewell, when another clone built it already), the locale is
 # generated only when missing, and the Wine prefix is made once. Installing
 # needs root; a run that finds everything in place needs neither root nor the
 # network.
@@ -270,10 +271,6 @@ sqlite_amalgamation() {
 # in OUT/include, and stamps OUT. Skipped while OUT carries the current stamp.
 build_sqlite() {
   local out=$1 cc=$2 ar=$3 what=$4 flags=("${@:5}")
-  if sqlite_built "$out" "${flags[@]}"; then
-    log "SQLite for $what already built in $out"
-    return 0
-  fi
   command -v "$cc" >/dev/null || die "$cc not found: run '$0 windows'"
   sqlite_amalgamation
   local t0=$SECONDS tree=$SQLITE_TREE tmp=$out.tmp
@@ -295,6 +292,48 @@ build_sqlite() {
   rm -rf "$out"
   mv "$tmp" "$out"
   log "SQLite for $what built in $((SECONDS - t0)) s: $out/lib/libsqlite3.a"
+  sqlite_cache_store "$out" "$cc" "${flags[@]}"
+}
+
+# The machine's cache of SQLite builds, shared by every clone of the project:
+# a fresh clone then copies the two libraries instead of compiling them again.
+# A build is keyed by its stamp and the compiler's version. CHIMEWELL_CACHE
+# names the cache's folder; set empty, it turns the cache off.
+SQLITE_CACHE=${CHIMEWELL_CACHE-${XDG_CACHE_HOME:-$HOME/.cache}/chimewell}
+
+# sqlite_cache_dir CC [FLAG...]: prints the cache folder of that build.
+sqlite_cache_dir() {
+  local key
+  key=$({ sqlite_stamp "${@:2}"; "$1" --version | head -n 1; } | sha256sum)
+  printf '%s/sqlite-%s\n' "$SQLITE_CACHE" "${key:0:16}"
+}
+
+# sqlite_from_cache OUT CC WHAT [FLAG...]: copies a cached build to OUT; false
+# when the cache has none.
+sqlite_from_cache() {
+  local out=$1 cc=$2 what=$3 cached
+  [[ -n $SQLITE_CACHE ]] && command -v "$cc" >/dev/null || return 1
+  cached=$(sqlite_cache_dir "$cc" "${@:4}")
+  sqlite_built "$cached" "${@:4}" || return 1
+  rm -rf "$out.tmp" "$out"
+  cp -a "$cached" "$out.tmp" && mv "$out.tmp" "$out" || return 1
+  log "SQLite for $what copied from the cache $cached"
+}
+
+# sqlite_cache_store OUT CC [FLAG...]: keeps the build in OUT in the cache. A
+# cache that can not be written only costs the next clone a build.
+sqlite_cache_store() {
+  local out=$1 cc=$2 cached
+  [[ -n $SQLITE_CACHE ]] || return 0
+  cached=$(sqlite_cache_dir "$cc" "${@:3}")
+  sqlite_built "$cached" "${@:3}" && return 0
+  if mkdir -p "$SQLITE_CACHE" && rm -rf "$cached.tmp.$$" && cp -a "$out" "$cached.tmp.$$" &&
+      rm -rf "$cached" && mv "$cached.tmp.$$" "$cached"; then
+    log "kept in the cache $cached"
+  else
+    rm -rf "$cached.tmp.$$"
+    log "could not keep the build in the cache $SQLITE_CACHE (the next clone builds it again)"
+  fi
 }
 
 # sqlite_build_args TARGET: sets SQLITE_ARGS to build_sqlite's arguments for
@@ -316,8 +355,11 @@ setup_sqlite() {
     sqlite_build_args "$target"
     if sqlite_built "${SQLITE_ARGS[0]}" "${SQLITE_ARGS[@]:4}"; then
       log "SQLite for ${SQLITE_ARGS[3]} already built in ${SQLITE_ARGS[0]}"
+      sqlite_cache_store "${SQLITE_ARGS[0]}" "${SQLITE_ARGS[1]}" "${SQLITE_ARGS[@]:4}"
       continue
     fi
+    sqlite_from_cache "${SQLITE_ARGS[0]}" "${SQLITE_ARGS[1]}" "${SQLITE_ARGS[3]}" "${SQLITE_ARGS[@]:4}" &&
+      continue
     sqlite_amalgamation
     build_sqlite "${SQLITE_ARGS[@]}" &
     pids+=($!)

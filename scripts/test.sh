@@ -4,7 +4,7 @@
 #
 #   scripts/test.sh [STEP...] [--repeat N] [--busy]
 #
-# STEP: setup, native, sanitize, fuzz, windows (default: all of them, in that order).
+# STEP: setup, native, sanitize, windows, fuzz (default: all of them, in that order).
 # Each of native, sanitize and windows builds its CMake preset, then runs its
 # tests, as many at a time as there are build jobs. A target that can not be
 # tested (its preset is missing, or a program it should run was not built)
@@ -13,6 +13,11 @@
 # (scripts/fuzz.sh); a crash fails the run. windows builds the Windows
 # programs once: the tests run them under Wine, and their package is the
 # release zip; the Wine harness is part of the native tree (preset ci).
+#
+# When more than one step runs, the tests of a step run beside the next
+# step's build, since they mostly wait on the programs they start, and the
+# last step's tests (the fuzz targets by default) beside the tests of the step
+# before. The output of tests run beside is printed when they are over.
 #
 # The flake check: --repeat N runs the tests of each STEP N times back to
 # back (after one build) and prints each run's result; --busy keeps every
@@ -33,6 +38,10 @@ CURRENT_STEP=
 WINE_UP=0
 BUSY_PIDS=()
 STEP_TIMES=()
+# The tests running beside a build: their step's name, process, output file.
+BESIDE_NAME=
+BESIDE_PID=
+BESIDE_LOG=
 
 # --- helpers ------------------------------------------------------------------
 
@@ -56,8 +65,20 @@ print_step_times() {
   printf '  %s\n' "${STEP_TIMES[@]}"
 }
 
+# kill_tree PID: ends PID and every process it started.
+kill_tree() {
+  local child
+  for child in $(pgrep -P "$1" || true); do kill_tree "$child"; done
+  kill "$1" 2>/dev/null || true
+}
+
 on_exit() {
   local rc=$?
+  if [[ -n $BESIDE_PID ]]; then
+    echo "stopping the tests of '$BESIDE_NAME' (output: $BESIDE_LOG)"
+    kill_tree "$BESIDE_PID"
+    wait "$BESIDE_PID" 2>/dev/null || true
+  fi
   stop_busy
   if ((WINE_UP)); then chimewell_wineserver_stop; fi
   print_step_times
@@ -125,7 +146,7 @@ stop_busy() {
 # test_step NAME FUNCTION: runs the tests of a step, REPEAT times with
 # --repeat, each run reported; fails when any run failed.
 test_step() {
-  local name=$1 run=$2 i failed=0 rc t0
+  local name=$1 run=$2 i passed=0 rc t0
   start_busy
   if ((REPEAT == 1)); then
     step "$name" "$run"
@@ -142,14 +163,47 @@ test_step() {
     # each test function chains its commands with &&.
     "$run" || rc=$?
     results+=("$(printf 'run %2d: %s in %d s' "$i" "$( ((rc == 0)) && echo passed || echo "FAILED (exit code $rc)")" "$((SECONDS - t0))")")
-    ((rc == 0)) || failed=1
+    ((rc == 0)) && passed=$((passed + 1))
   done
   stop_busy
   banner "$name: $REPEAT runs$( ((BUSY)) && echo ' on a busy machine')"
   printf '  %s\n' "${results[@]}"
-  STEP_TIMES+=("$(printf '%5s    %s' "" "$name: $(grep -c passed <<<"$(printf '%s\n' "${results[@]}")") of $REPEAT runs passed")")
+  STEP_TIMES+=("$(printf '%5s    %s' "" "$name: $passed of $REPEAT runs passed")")
   CURRENT_STEP="$name (repeated)"
-  return "$failed"
+  ((passed == REPEAT))
+}
+
+# beside NAME FUNCTION: starts the tests of a step in the background, after
+# the tests started before are over; join_beside waits for them.
+beside() {
+  join_beside
+  BESIDE_NAME=$1
+  BESIDE_LOG=$(mktemp "${TMPDIR:-/tmp}/chimewell-test.XXXXXX")
+  banner "$1: started beside the next build (output when over)"
+  ( T0=$SECONDS
+    set +e
+    ( set -e; "$2" )
+    rc=$?
+    echo "$((SECONDS - T0))" >"$BESIDE_LOG.seconds"
+    exit "$rc" ) >"$BESIDE_LOG" 2>&1 &
+  BESIDE_PID=$!
+}
+
+join_beside() {
+  [[ -n $BESIDE_PID ]] || return 0
+  local rc=0 name=$BESIDE_NAME seconds
+  wait "$BESIDE_PID" || rc=$?
+  BESIDE_PID=
+  seconds=$(cat "$BESIDE_LOG.seconds" 2>/dev/null || echo "?")
+  banner "$name (ran beside the builds)"
+  cat "$BESIDE_LOG"
+  rm -f "$BESIDE_LOG" "$BESIDE_LOG.seconds"
+  banner "$name: done in $seconds s"
+  STEP_TIMES+=("$(printf '%5s s  %s (beside the builds)' "$seconds" "$name")")
+  if ((rc != 0)); then
+    CURRENT_STEP=$name
+    return "$rc"
+  fi
 }
 
 # Sets up the Wine prefix and keeps a wineserver up until this script ends.
@@ -248,23 +302,47 @@ while (($#)); do
       REPEAT=$2
       shift 2 ;;
     --busy) BUSY=1; shift ;;
-    -h | --help) trap - EXIT; sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) trap - EXIT; awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"; exit 0 ;;
     *) STEPS+=("$1"); shift ;;
   esac
 done
-((${#STEPS[@]})) || STEPS=(setup native sanitize fuzz windows)
+((${#STEPS[@]})) || STEPS=(setup native sanitize windows fuzz)
+
+# The build and the tests of each step.
+declare -A BUILD_OF=([native]=build_native [sanitize]=build_sanitize [fuzz]=build_fuzz
+  [windows]=build_windows)
+declare -A BUILD_NAME=([native]="build native (preset ci)" [sanitize]="build sanitize"
+  [fuzz]="build fuzz" [windows]="build windows")
+declare -A TESTS_OF=([native]=test_native [sanitize]=test_sanitize [fuzz]=test_fuzz
+  [windows]=test_windows)
+declare -A TESTS_NAME=([native]="test native (preset ci)" [sanitize]="test sanitize"
+  [fuzz]="run fuzz targets" [windows]="test windows")
 
 for s in "${STEPS[@]}"; do
   case $s in
-    setup) step "setup" setup ;;
-    native) step "build native (preset ci)" build_native
-            test_step "test native (preset ci)" test_native ;;
-    sanitize) step "build sanitize" build_sanitize
-              test_step "test sanitize" test_sanitize ;;
-    fuzz) step "build fuzz" build_fuzz
-          test_step "run fuzz targets" test_fuzz ;;
-    windows) step "build windows" build_windows
-             test_step "test windows" test_windows ;;
+    setup | native | sanitize | fuzz | windows) ;;
     *) echo "unknown step '$s' (setup, native, sanitize, fuzz, windows)" >&2; exit 2 ;;
   esac
 done
+
+# Tests run beside the next build only in a plain run: the flake check
+# repeats them alone.
+BESIDE=0
+((REPEAT == 1 && !BUSY)) && BESIDE=1
+last=$((${#STEPS[@]} - 1))
+for i in "${!STEPS[@]}"; do
+  s=${STEPS[$i]}
+  if [[ $s == setup ]]; then
+    step "setup" setup
+    continue
+  fi
+  step "${BUILD_NAME[$s]}" "${BUILD_OF[$s]}"
+  # The Wine prefix and its server belong to this script, not to the tests.
+  [[ $s == windows ]] && wine_up
+  if ((BESIDE && i < last)); then
+    beside "${TESTS_NAME[$s]}" "${TESTS_OF[$s]}"
+  else
+    test_step "${TESTS_NAME[$s]}" "${TESTS_OF[$s]}"
+  fi
+done
+join_beside

@@ -1,0 +1,1 @@
+// The source of the test programs' shared precompiled header.
