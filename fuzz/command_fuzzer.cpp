@@ -31,6 +31,7 @@
 #include "host/service.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
+#include "platform/process.h"
 #include "store/connection.h"
 
 namespace {
@@ -67,7 +68,6 @@ class Harness {
     if (::mkdtemp(pattern.data()) == nullptr) Fail("no temporary folder");
     root_ = pattern;
     ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
-    ::setenv("XDG_DOCUMENTS_DIR", (root_ + "/Documents").c_str(), 1);
     ::setenv("TZ", "UTC", 1);
     ::setenv("isDebug", "1", 1);
 
@@ -81,8 +81,9 @@ class Harness {
     view_handle_ = view_ready.get_future().get();
 
     loop_ = platform::CreateMessageLoop();
-    form_ = std::make_unique<host::TfrmChimewell>(*loop_, clock_, platform::RealFileSystem(),
-                                                  host::LaunchValues{"fuzz", view_handle_});
+    form_ = std::make_unique<host::TfrmChimewell>(
+        *loop_, clock_, platform::RealFileSystem(), host::LaunchValues{"fuzz", view_handle_},
+        host::StoragePathsOf(root_ + "/Documents", platform::ExecutablePath(), "fuzz"));
     // The start-up sequence: prepare the store, rebuild, notify the view.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     auto poll = loop_->CreateTimer([&] {

@@ -2,25 +2,10 @@
 
 #include <limits>
 
-#include "platform/documents.h"
-#include "platform/folder_name.h"
 #include "platform/process.h"
-#include "trace/trace.h"
 
 namespace chimewell::host {
 namespace {
-
-// The launch values, process-wide: read on the main thread during the launch
-// check, before any other thread exists, and fixed from then on.
-std::string g_user_id;
-platform::WindowHandle g_calendar_view_wnd = 0;
-
-// The kept storage folders, filled at first use on the main thread.
-std::string g_app_root_dir;
-std::string g_data_dir;
-std::string g_cache_dir;
-
-std::string Sep() { return std::string(1, platform::PathSeparator()); }
 
 int DigitValue(char c, bool hex) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -78,74 +63,6 @@ platform::WindowHandle WindowHandleFromText(std::string_view text) {
   return static_cast<platform::WindowHandle>(static_cast<std::uint64_t>(value) & 0xFFFFFFFFu);
 }
 
-const std::string& GetUserID() {
-  if (g_user_id.empty()) g_user_id = GetLaunchParam(0);
-  return g_user_id;
-}
-
-platform::WindowHandle GetCalendarViewWnd() {
-  if (g_calendar_view_wnd == 0) g_calendar_view_wnd = WindowHandleFromText(GetLaunchParam(1));
-  return g_calendar_view_wnd;
-}
-
-LaunchValues ProcessLaunchValues() { return {GetUserID(), GetCalendarViewWnd()}; }
-
-std::string GetDocumentsDir() { return platform::DocumentsFolder(); }
-
-std::string AppRootDirOf(const std::string& documents, char separator) {
-  std::string root = documents;
-  if (root.empty() || root.back() != separator) root += separator;
-  return root + "Pelicorda" + separator + "Calendar" + separator;
-}
-
-std::string GetAppRootDir() {
-  if (g_app_root_dir.empty()) g_app_root_dir = AppRootDirOf(GetDocumentsDir(), platform::PathSeparator());
-  return g_app_root_dir;
-}
-
-std::string GetDataDir() {
-  if (g_data_dir.empty()) g_data_dir = GetAppRootDir() + "Data" + Sep();
-  return g_data_dir;
-}
-
-std::string GetCacheDir() {
-  if (g_cache_dir.empty()) g_cache_dir = GetAppRootDir() + "Cache" + Sep();
-  return g_cache_dir;
-}
-
-std::string GetUserDataDir(const std::string& user_id) {
-  return GetDataDir() + "users" + Sep() + user_id + Sep();
-}
-
-std::string GetUserCacheDir(const std::string& user_id) {
-  return GetCacheDir() + "users" + Sep() + user_id + Sep();
-}
-
-std::string GetReminderDBPath(const std::string& user_id) {
-  return GetUserDataDir(user_id) + "reminder.db";
-}
-
-std::string GetTemplateDBPath() {
-  const std::string exe = platform::ExecutablePath();
-  const std::size_t cut = exe.find_last_of(Sep() + "/");
-  const std::string folder = cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
-  return folder + "templates" + Sep() + "base.db";
-}
-
-bool CheckLaunchContext() {
-  // The user id becomes a folder name as it is: one that would climb out of
-  // the users folder or into another user's is refused like a missing one.
-  if (!platform::IsOneFolderName(GetUserID())) {
-    trace::WriteError("Can not Get userid data.");
-    return false;
-  }
-  const platform::WindowHandle view = GetCalendarViewWnd();
-  if (view != 0 && platform::IsWindow(view)) {
-    trace::WriteLogFmt("user : %s , CalendarVeiwWnd : 0x%x", GetUserID(), view);
-    return true;
-  }
-  trace::WriteError("Can not Get CalendarVeiwWnd data.");
-  return false;
-}
+LaunchValues ProcessLaunchValues() { return {GetLaunchParam(0), WindowHandleFromText(GetLaunchParam(1))}; }
 
 }  // namespace chimewell::host

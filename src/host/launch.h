@@ -1,5 +1,5 @@
 // Launch values: the user id and the calendar view window, read from the
-// process's first argument "<user id>|<window>" and kept for the process's life.
+// process's first argument "<user id>|<window>".
 #pragma once
 
 #include <cstdint>
@@ -28,11 +28,6 @@ std::optional<std::int64_t> ParseLaunchInteger(std::string_view text);
 // 0 when it does not convert.
 platform::WindowHandle WindowHandleFromText(std::string_view text);
 
-// The cached launch values. While a value is still unset ("" / 0) each call
-// reads the command line again; once set it never changes.
-const std::string& GetUserID();
-platform::WindowHandle GetCalendarViewWnd();
-
 // The launch values the service object works with: the process reads them
 // once and hands them over, so nothing below the process entry reads them
 // from the command line.
@@ -40,27 +35,7 @@ struct LaunchValues {
   std::string user_id;
   platform::WindowHandle calendar_view_wnd = 0;
 };
+// The running process's: fields 0 and 1 of its launch parameter.
 LaunchValues ProcessLaunchValues();
-
-// Storage locations. Folders end with the platform's separator. The root,
-// data and cache folders are computed once and kept; the per-user paths are
-// joined afresh at each call. None of these looks at the disk.
-std::string GetDocumentsDir();
-std::string GetAppRootDir();
-std::string GetDataDir();
-std::string GetCacheDir();
-std::string GetUserDataDir(const std::string& user_id);
-std::string GetUserCacheDir(const std::string& user_id);
-std::string GetReminderDBPath(const std::string& user_id);
-// The template store shipped beside the executable: <exe folder>templates<sep>base.db.
-std::string GetTemplateDBPath();
-
-// The root below a Documents folder: documents, a separator unless it already
-// ends with one, then "Pelicorda", "Calendar", each followed by a separator.
-std::string AppRootDirOf(const std::string& documents, char separator);
-
-// True when the process may run: a user id and a live calendar view window.
-// Traces why not.
-bool CheckLaunchContext();
 
 }  // namespace chimewell::host

@@ -26,6 +26,7 @@
 
 #include "channel/json.h"
 #include "host/service.h"
+#include "platform/process.h"
 #include "testing/fixed_clock.h"
 #include "testing/power_cut_disk.h"
 #include "testing/trace_capture.h"
@@ -132,7 +133,6 @@ class PowerLoss : public ::testing::Test {
     runtime_ = std::make_unique<TempFolder>("cw-pl");
     documents_ = std::make_unique<TempFolder>("cw-pl-docs");
     ::setenv("XDG_RUNTIME_DIR", runtime_->Path().c_str(), 1);
-    ::setenv("XDG_DOCUMENTS_DIR", documents_->Path().c_str(), 1);
     ::setenv("TZ", "UTC", 1);
     view_thread_ = std::make_unique<std::thread>([] {
       auto loop = platform::CreateMessageLoop();
@@ -166,7 +166,9 @@ class PowerLoss : public ::testing::Test {
   // calendar heard of the rebuild.
   static std::unique_ptr<TfrmChimewell> Start(platform::FileSystem& files, bool& notified) {
     const int before = view_.notifications;
-    auto form = std::make_unique<TfrmChimewell>(*loop_, clock_, files, LaunchValues{"u1", view_window_});
+    auto form = std::make_unique<TfrmChimewell>(
+        *loop_, clock_, files, LaunchValues{"u1", view_window_},
+        StoragePathsOf(documents_->Path(), platform::ExecutablePath(), "u1"));
     auto poll = loop_->CreateTimer([&] {
       if (view_.notifications != before) loop_->Quit();
     });

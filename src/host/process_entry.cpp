@@ -5,8 +5,10 @@
 #include "host/launch.h"
 #include "host/service.h"
 #include "host/service_handover.h"
+#include "host/storage_paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/folder_name.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
@@ -32,13 +34,32 @@ void RecordWindow(platform::FileSystem& files, const std::string& user_data_dir,
   }
 }
 
+// True when the process may run: a user id and a live calendar view window.
+// Traces why not.
+bool CheckLaunchContext(const LaunchValues& launch) {
+  // The user id becomes a folder name as it is: one that would climb out of
+  // the users folder or into another user's is refused like a missing one.
+  if (!platform::IsOneFolderName(launch.user_id)) {
+    trace::WriteError("Can not Get userid data.");
+    return false;
+  }
+  const platform::WindowHandle view = launch.calendar_view_wnd;
+  if (view != 0 && platform::IsWindow(view)) {
+    trace::WriteLogFmt("user : %s , CalendarVeiwWnd : 0x%x", launch.user_id, view);
+    return true;
+  }
+  trace::WriteError("Can not Get CalendarVeiwWnd data.");
+  return false;
+}
+
 }  // namespace
 
 int RunProcess() {
   trace::WriteLog(ExecutableFileName() + " start with " + platform::CommandLine());
-  if (!CheckLaunchContext()) return 0;
   const LaunchValues launch = ProcessLaunchValues();
-  const std::string user_data_dir = GetUserDataDir(launch.user_id);
+  if (!CheckLaunchContext(launch)) return 0;
+  const StoragePaths paths = ProcessStoragePaths(launch.user_id);
+  const std::string& user_data_dir = paths.user_data_dir;
   platform::FileSystem& files = platform::RealFileSystem();
   std::unique_ptr<platform::InstanceLock> service_lock;
   try {
@@ -57,7 +78,7 @@ int RunProcess() {
       trace::WriteError(message);
       platform::ShowErrorMessage(kServiceWindowTitle, message);
     });
-    TfrmChimewell frmChimewell(*loop, platform::SystemClock(), files, launch);
+    TfrmChimewell frmChimewell(*loop, platform::SystemClock(), files, launch, paths);
     if (service_lock) RecordWindow(files, user_data_dir, frmChimewell.Handle());
     loop->Run();
   } catch (const std::exception& error) {

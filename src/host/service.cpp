@@ -2,18 +2,18 @@
 
 #include <utility>
 
-#include "host/launch.h"
 #include "store/reminder_store.h"
 #include "trace/trace.h"
 
 namespace chimewell::host {
 
 TfrmChimewell::TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock,
-                             platform::FileSystem& files, LaunchValues launch)
+                             platform::FileSystem& files, LaunchValues launch, StoragePaths paths)
     : loop_(loop),
       clock_(clock),
       files_(files),
       launch_(std::move(launch)),
+      paths_(std::move(paths)),
       tmrInit(loop.CreateTimer([this] { tmrInitTimer(); })),
       tmrDay(loop.CreateTimer([this] { tmrDayTimer(); })),
       day_timer_(*tmrDay, clock) {
@@ -41,9 +41,8 @@ void TfrmChimewell::WMClose(std::uint32_t asker) {
 void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
 
 store::PrepareDBContext TfrmChimewell::StoreContext() {
-  const std::string& user = launch_.user_id;
-  return {files_,          GetReminderDBPath(user), GetTemplateDBPath(), GetUserDataDir(user),
-          [this] { loop_.Quit(); }, clock_};
+  return {files_, paths_.reminder_db, paths_.template_db, paths_.user_data_dir, [this] { loop_.Quit(); },
+          clock_};
 }
 
 bool TfrmChimewell::PrepareDB() { return store::PrepareDB(LDBConnection, StoreContext()); }

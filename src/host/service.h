@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "host/launch.h"
+#include "host/storage_paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
@@ -26,9 +27,9 @@ class TfrmChimewell final {
  public:
   // Creates the timers (tmrInit enabled, tmrDay disabled), runs FormCreate and
   // creates the hidden window. Throws when the window cannot be made. The store
-  // and the today files are reached through `files`.
+  // and the today files are reached through `files`, at `paths`.
   TfrmChimewell(platform::MessageLoop& loop, const platform::Clock& clock, platform::FileSystem& files,
-                LaunchValues launch);
+                LaunchValues launch, StoragePaths paths);
   ~TfrmChimewell();  // FormDestroy
   TfrmChimewell(const TfrmChimewell&) = delete;
   TfrmChimewell& operator=(const TfrmChimewell&) = delete;
@@ -86,6 +87,7 @@ class TfrmChimewell final {
   const platform::Clock& clock_;
   platform::FileSystem& files_;
   const LaunchValues launch_;
+  const StoragePaths paths_;
   // The store connection: none until PrepareDB creates it.
   std::unique_ptr<store::DBConnection> LDBConnection;
   // Set once PrepareDB has succeeded: before that, commands and clock changes

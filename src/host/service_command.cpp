@@ -3,7 +3,6 @@
 #include <string>
 
 #include "channel/reminder_command.h"
-#include "host/launch.h"
 #include "host/service.h"
 #include "store/reminder_store.h"
 #include "trace/trace.h"
@@ -44,7 +43,7 @@ std::int32_t TfrmChimewell::ProcessQueryCommand(const std::string& text) {
       break;
     case channel::ReminderMethod::kAlert:
       if (decoded.alert_has_items) {
-        const std::string dump = GetUserCacheDir(launch_.user_id) + "~~Alert.dat";
+        const std::string dump = paths_.user_cache_dir + "~~Alert.dat";
         if (RunUnitOfWork([&] {
               store::MarkAlertedProc(*LDBConnection, command, clock_.UnixSeconds(), files_, dump);
             })) {

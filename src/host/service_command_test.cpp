@@ -15,6 +15,7 @@
 
 #include "host/service.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "store/connection.h"
 #include "testing/fixed_clock.h"
 #include "testing/trace_capture.h"
@@ -57,7 +58,6 @@ class ProtocolTest : public ::testing::Test {
   static void SetUpTestSuite() {
     runtime_ = new TempFolder;
     ::setenv("XDG_RUNTIME_DIR", runtime_->Path().c_str(), 1);
-    ::setenv("XDG_DOCUMENTS_DIR", (runtime_->Path() + "/Documents").c_str(), 1);
     ::setenv("TZ", "UTC", 1);
     view_ = new std::thread([] {
       auto loop = platform::CreateMessageLoop();
@@ -71,7 +71,7 @@ class ProtocolTest : public ::testing::Test {
     });
     view_handle_value_ = view_handle_.get_future().get();
     loop_ = platform::CreateMessageLoop().release();
-    form_ = new TfrmChimewell(*loop_, clock_, platform::RealFileSystem(), Launch());
+    form_ = new TfrmChimewell(*loop_, clock_, platform::RealFileSystem(), Launch(), Paths());
     // Let the start-up sequence run: prepare the store, first rebuild.
     auto stop = loop_->CreateTimer([] { loop_->Quit(); });
     stop->SetInterval(200);
@@ -93,6 +93,9 @@ class ProtocolTest : public ::testing::Test {
          "insert into Reminders values ('B','i1',0,0,3000,1,0,77);");
   }
   static LaunchValues Launch() { return {"u1", view_handle_value_}; }
+  static StoragePaths Paths() {
+    return StoragePathsOf(runtime_->Path() + "/Documents", platform::ExecutablePath(), "u1");
+  }
   static std::string Documents() { return runtime_->Path() + "/Documents/Pelicorda/Calendar/"; }
   static std::string Store() { return Documents() + "Data/users/u1/reminder.db"; }
   static std::string Today() { return Documents() + "Cache/users/u1/today/"; }
@@ -276,7 +279,7 @@ TEST_F(ProtocolTest, ACommandSentDuringTheNotificationIsHandledInsideTheWait) {
 // The window takes messages before start-up has prepared the store: such a
 // command or clock change must not reach it.
 TEST_F(ProtocolTest, NothingReachesTheStoreBeforeStartUpPreparedIt) {
-  TfrmChimewell starting(*loop_, clock_, platform::RealFileSystem(), Launch());
+  TfrmChimewell starting(*loop_, clock_, platform::RealFileSystem(), Launch(), Paths());
   TraceCapture trace;
   const std::string clear = R"({"method":"Reminder.Clear","data":{"CalendarID":"A"}})";
   EXPECT_EQ(starting.ProcessQueryCommand(clear), -1);

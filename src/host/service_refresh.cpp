@@ -3,7 +3,6 @@
 #include <string>
 
 #include "channel/notify_host.h"
-#include "host/launch.h"
 #include "host/service.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -26,7 +25,7 @@ void TfrmChimewell::ReCreateReminderData() {
 
 void TfrmChimewell::RebuildTodayFiles() {
   trace::WriteLog("ReCreateReminderData >");
-  const std::string user_cache_dir = GetUserCacheDir(launch_.user_id);
+  const std::string& user_cache_dir = paths_.user_cache_dir;
   const std::string today_dir = user_cache_dir + "today" + platform::PathSeparator();
   try {
     if (!files_.DirectoryExists(today_dir)) files_.CreateDirectories(today_dir);
