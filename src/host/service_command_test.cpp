@@ -29,7 +29,6 @@ using testing_support::TempFolder;
 using testing_support::TraceCapture;
 using Texts = std::vector<std::string>;
 
-// Counts the refresh notifications it receives.
 // Counts the refresh notifications it receives, and runs `on_notify` (set by
 // a test before it sends a command) inside the handler, as a calendar that
 // answers a notification with a command of its own would.

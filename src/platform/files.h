@@ -4,7 +4,7 @@
 // Errors: every operation that can fail throws FileError. Exceptions, because
 // that is how the project reports a failure: raised inside an operation,
 // caught and traced at its edge, with a message naming the path and the
-// system's reason. A bool lost the reason and an error code lost the path on
+// system's reason. A bool would lose the reason and an error code the path on
 // the way up; FileError keeps both, and the code and the step for callers
 // whose trace names them.
 #pragma once
@@ -46,12 +46,15 @@ class FileSystem {
   virtual void CreateDirectories(const std::string& path) = 0;
   // The whole content of the file.
   virtual std::string ReadWholeFile(const std::string& path) = 0;
-  // Writes `bytes` as the whole content of the file at `path`. The file is
-  // always new, so nothing is written through a link planted there. On POSIX
-  // whatever had that name is removed first (a link itself, never what it
-  // points to) and the file created exclusively. Windows writes a new file
-  // beside the name (CREATE_NEW) and moves it over the name, which replaces
-  // a link; an existing read-only, hidden or system file is refused with
+  // Writes `bytes` as the whole content of the file at `path`, never through
+  // a link planted there. On POSIX a plain file of this user with no other
+  // name is rewritten in place and cut to its new length, so a reader
+  // meanwhile may see part of it (ReplaceFileAtomically is for files others
+  // read); anything else with that name (a symbolic or hard link, a pipe, a
+  // device, another user's file) is removed first, never what it points to,
+  // and the file created exclusively. Windows writes a new file beside the
+  // name (CREATE_NEW) and moves it over the name, which replaces a link; an
+  // existing read-only, hidden or system file is refused with
   // ERROR_ACCESS_DENIED, as CREATE_ALWAYS refuses it. The content may still
   // be in the system's cache: see SyncFile.
   virtual void WriteWholeFile(const std::string& path, std::string_view bytes) = 0;
@@ -64,9 +67,10 @@ class FileSystem {
   // MOVEFILE_REPLACE_EXISTING; rename on POSIX): a reader sees the old file or
   // the new one, never neither.
   virtual void MoveFileReplacing(const std::string& from, const std::string& to) = 0;
-  // Copies a file over whatever has that name; `to` is made new as by
-  // WriteWholeFile, a link there replaced, not written through (Windows:
-  // CopyFileW to a new name beside `to`, then moved over it).
+  // Copies a file over whatever has that name; `to` is always made new, a
+  // link there replaced, not written through (POSIX: the name removed, then
+  // created exclusively; Windows: CopyFileW to a new name beside `to`, then
+  // moved over it).
   virtual void CopyFileReplacing(const std::string& from, const std::string& to) = 0;
 };
 

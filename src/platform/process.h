@@ -30,8 +30,7 @@ void RecordArguments(int argc, char** argv);
 // of handing it back to the system at once. A rebuild allocates and frees the
 // same few megabytes every time (SQLite's page cache, the fetched rows, the
 // documents); memory handed back has every page faulted in again at the next
-// rebuild, more than half of a rebuild's time natively. The process then
-// stays at its peak size between rebuilds.
+// rebuild. The process then stays at its peak size between rebuilds.
 void KeepFreedMemoryForReuse();
 
 // Full path of the running executable (UTF-8).

@@ -67,11 +67,10 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void WriteWholeFile(const std::string& path, std::string_view bytes) override {
-    // A file of ours from an earlier write (the statement dumps, at every
-    // rebuild and alert) is rewritten in place: a new file in its place makes
-    // the file system write it back at once, and the next replacement wait
-    // for that write (0.3 to 0.6 ms a time, more on a busy disk, against
-    // 0.02 ms in place).
+    // A file of ours from an earlier write (the statement dumps, rewritten at
+    // every rebuild and alert) is rewritten in place: a new file in its place
+    // makes the file system write it back at once, and the next replacement
+    // wait for that write.
     if (const posix::UniqueFd own = OpenOwnFileToRewrite(path); own.Valid()) {
       WriteAll(own.Get(), path, bytes);
       if (::ftruncate(own.Get(), static_cast<off_t>(bytes.size())) != 0) {

@@ -32,10 +32,9 @@ std::vector<std::string> ToolArguments() {
   return arguments;
 }
 
-// The C runtime's heap has no such setting (a low-fragmentation heap was
-// measured under Wine and changed nothing). SQLite, whose page cache is most
-// of what a rebuild allocates, is built with a heap of its own that keeps its
-// first 32 MB committed (scripts/setup.sh).
+// Nothing to set: the C runtime's heap has no such setting, and SQLite, whose
+// page cache is most of what a rebuild allocates, is built with a heap of its
+// own that keeps its initial size committed (scripts/setup.sh).
 void KeepFreedMemoryForReuse() {}
 
 std::string ExecutablePath() {
