@@ -27,7 +27,6 @@ TfrmChimewell::~TfrmChimewell() { FormDestroy(); }
 
 void TfrmChimewell::FormCreate() {
   loop_.AllowCopyDataFromOtherProcesses();
-  LDBConnection.reset();
 }
 
 void TfrmChimewell::WMClose(std::uint32_t asker) {
@@ -38,7 +37,7 @@ void TfrmChimewell::WMClose(std::uint32_t asker) {
   }
 }
 
-void TfrmChimewell::FormDestroy() { std::exchange(LDBConnection, nullptr).reset(); }
+void TfrmChimewell::FormDestroy() { LDBConnection.reset(); }
 
 store::PrepareDBContext TfrmChimewell::StoreContext() {
   return {files_, paths_.reminder_db, paths_.template_db, paths_.user_data_dir, [this] { loop_.Quit(); },

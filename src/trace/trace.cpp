@@ -35,17 +35,6 @@ class ProcessEnvironment final : public TraceEnvironment {
   const std::string time_separator_ = platform::LocaleTimeSeparator();
 };
 
-bool EqualsFalseIgnoringAsciiCase(std::string_view value) {
-  constexpr std::string_view kFalse = "false";
-  if (value.size() != kFalse.size()) return false;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    char c = value[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kFalse[i]) return false;
-  }
-  return true;
-}
-
 // Appends `value` as at least `digits` decimal digits.
 void AppendZeroPadded(std::string& out, int value, int digits) {
   std::string number = std::to_string(value);
@@ -84,7 +73,7 @@ const TraceEnvironment& ProcessTraceEnvironment() {
 }
 
 bool TraceSwitchedOn(std::string_view debug_switch) {
-  return !debug_switch.empty() && debug_switch != "0" && !EqualsFalseIgnoringAsciiCase(debug_switch);
+  return !debug_switch.empty() && debug_switch != "0" && !platform::EqualsIgnoringAsciiCase(debug_switch, "false");
 }
 
 std::string FormatLogLine(const platform::LocalDateTime& when, std::uint32_t process_id, std::uint32_t thread_id,
