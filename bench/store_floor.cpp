@@ -9,6 +9,8 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "testing/sqlite_handles.h"
+#include "today/today_document.h"
 #include "today/today_sql.h"
 
 namespace chimewell::bench {
@@ -18,14 +20,8 @@ namespace platform = chimewell::platform;
 
 constexpr std::int64_t kDay = 86400;
 
-struct CloseDatabase {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct FinalizeStatement {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Database = std::unique_ptr<sqlite3, CloseDatabase>;
-using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+using Database = testing_support::Db;
+using testing_support::Statement;
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what) {
   throw std::runtime_error(what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "no connection"));
@@ -81,30 +77,10 @@ void Bind(sqlite3* db, sqlite3_stmt* statement, const std::vector<Binding>& bind
   }
 }
 
-// The eight escapes of the data files; runs without one are copied whole.
-void AppendJsonString(std::string& out, const unsigned char* text, int bytes) {
-  const std::string_view in(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
-  out += '"';
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    const char* escape = nullptr;
-    switch (in[i]) {
-      case '\b': escape = "\\b"; break;
-      case '\t': escape = "\\t"; break;
-      case '\n': escape = "\\n"; break;
-      case '\f': escape = "\\f"; break;
-      case '\r': escape = "\\r"; break;
-      case '"': escape = "\\\""; break;
-      case '/': escape = "\\/"; break;
-      case '\\': escape = "\\\\"; break;
-      default: continue;
-    }
-    out.append(in.substr(run, i - run));
-    out += escape;
-    run = i + 1;
-  }
-  out.append(in.substr(run));
-  out += '"';
+// A text column as a JSON string, escaped as the data files escape it.
+void AppendJsonColumn(std::string& out, const unsigned char* text, int bytes) {
+  today::AppendJsonString(out,
+                          std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes)));
 }
 
 // Reads every column of the current row, as a reader that keeps the row must.
@@ -150,13 +126,13 @@ std::size_t BuildDocument(sqlite3* db, const std::string& sql, int calendar_colu
       document += "\"Calendar_";
       document.append(id);
       document += "\":{\"ID\":";
-      AppendJsonString(document, calendar, calendar_bytes);
+      AppendJsonColumn(document, calendar, calendar_bytes);
       document += ",\"Reminds\":[";
     } else {
       document += ',';
     }
     document += "{\"ItemID\":";
-    AppendJsonString(document, sqlite3_column_text(statement.get(), item_column),
+    AppendJsonColumn(document, sqlite3_column_text(statement.get(), item_column),
                      sqlite3_column_bytes(statement.get(), item_column));
     element(statement.get(), document);
     document += '}';
@@ -306,7 +282,7 @@ TodayCounts StoreFloor::Build(bool two_units) const {
       out += ",\"RemindTime\":";
       out += std::to_string(sqlite3_column_int64(row, 1));
       out += ",\"RemindTimeStr\":";
-      AppendJsonString(out, sqlite3_column_text(row, 2), sqlite3_column_bytes(row, 2));
+      AppendJsonColumn(out, sqlite3_column_text(row, 2), sqlite3_column_bytes(row, 2));
     });
     if (two_units) {
       db.reset();
