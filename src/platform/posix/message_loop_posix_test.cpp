@@ -26,17 +26,18 @@
 #include <gtest/gtest.h>
 
 #include "platform/message_loop.h"
-#include "platform/message_loop_contract.h"
 #include "platform/posix/bus.h"
+#include "testing/message_loop_contract.h"
 
-namespace chimewell::platform {
-
-namespace loop_contract {
+namespace chimewell::testing_support::loop_contract {
 // Names the case in gtest's messages instead of dumping its bytes.
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-}  // namespace loop_contract
+}  // namespace chimewell::testing_support::loop_contract
 
+namespace chimewell::platform {
 namespace {
+
+namespace loop_contract = testing_support::loop_contract;
 
 namespace fs = std::filesystem;
 

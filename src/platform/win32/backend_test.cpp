@@ -1,5 +1,5 @@
 // The Win32 backend's tests: the message-loop contract that the POSIX backend
-// passes too (message_loop_contract.cpp), then what the end-to-end scenarios
+// passes too (testing/message_loop_contract.cpp), then what the end-to-end scenarios
 // do not reach of this backend alone: power notices, foreign window classes,
 // handle conversion, the debug-output listener, launching with arguments and
 // environment, the code page's edge cases. The cross build has no test
@@ -32,16 +32,17 @@
 #include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
-#include "platform/message_loop_contract.h"
 #include "platform/process.h"
 #include "platform/thread.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/window_handle.h"
+#include "testing/message_loop_contract.h"
 
 namespace chimewell::platform {
 namespace {
 
 using namespace std::chrono_literals;
+namespace loop_contract = testing_support::loop_contract;
 using loop_contract::Check;
 using Strings = std::vector<std::string>;
 

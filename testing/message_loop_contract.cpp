@@ -1,4 +1,4 @@
-#include "platform/message_loop_contract.h"
+#include "testing/message_loop_contract.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,7 +14,10 @@
 #include "platform/message_loop.h"
 #include "platform/process.h"
 
-namespace chimewell::platform::loop_contract {
+namespace chimewell::testing_support::loop_contract {
+
+using namespace platform;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -311,4 +314,4 @@ std::vector<Case> MessageLoopCases() {
   };
 }
 
-}  // namespace chimewell::platform::loop_contract
+}  // namespace chimewell::testing_support::loop_contract

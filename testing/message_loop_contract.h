@@ -1,15 +1,15 @@
 // What every message-loop backend must do, written once. The cases are plain
 // functions over a small check interface so that the same code runs under
-// gtest natively (posix/message_loop_posix_test.cpp) and in the Windows test
-// program under Wine (win32/backend_test.cpp), whose cross build has no test
-// framework.
+// gtest natively (src/platform/posix/message_loop_posix_test.cpp) and in the
+// Windows test program under Wine (src/platform/win32/backend_test.cpp), whose
+// cross build has no test framework.
 #pragma once
 
 #include <source_location>
 #include <string>
 #include <vector>
 
-namespace chimewell::platform::loop_contract {
+namespace chimewell::testing_support::loop_contract {
 
 // Where a case reports what it found wrong; each runner supplies Fail().
 class Check {
@@ -40,4 +40,4 @@ struct Case {
 // class "CwTestWnd" and expects no other window of that class to exist.
 std::vector<Case> MessageLoopCases();
 
-}  // namespace chimewell::platform::loop_contract
+}  // namespace chimewell::testing_support::loop_contract
