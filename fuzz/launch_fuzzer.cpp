@@ -23,7 +23,7 @@
 
 #include "host/launch.h"
 #include "platform/command_line.h"
-#include "platform/folder_name.h"
+#include "platform/documents.h"
 #include "platform/utf.h"
 #include "platform/win32/launch_command_line.h"
 

@@ -40,4 +40,8 @@ std::string DocumentsFolder() {
   return home.empty() ? std::string() : home + "/Documents";
 }
 
+bool IsOneFolderName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos;
+}
+
 }  // namespace chimewell::platform

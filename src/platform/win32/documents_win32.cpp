@@ -12,4 +12,8 @@ std::string DocumentsFolder() {
   return win32::Narrow(buffer);
 }
 
+bool IsOneFolderName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string_view::npos;
+}
+
 }  // namespace chimewell::platform

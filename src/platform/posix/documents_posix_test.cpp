@@ -1,4 +1,4 @@
-#include "platform/folder_name.h"
+#include "platform/documents.h"
 
 #include <gtest/gtest.h>
 
