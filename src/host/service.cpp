@@ -30,7 +30,7 @@ void TfrmChimewell::FormCreate() {
 }
 
 void TfrmChimewell::WMClose(std::uint32_t asker) {
-  // The loop quits after this; an ordinary close stays as quiet as it was.
+  // The loop quits after this; an ordinary close traces nothing.
   if (asker != 0) {
     trace::WriteLogFmt("A newer service of this user (process %d) takes over: this one ends.",
                        static_cast<int>(asker));

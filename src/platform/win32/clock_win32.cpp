@@ -37,7 +37,8 @@ const Clock& SystemClock() {
   return clock;
 }
 
-// The zone stays the C runtime's own business here, as it always was.
+// Nothing to reload: the zone is the C runtime's own business here (see
+// LocalUtcOffsetAt).
 void ReloadLocalTimeZone() {}
 
 std::int64_t LocalUtcOffsetAt(std::int64_t unix_seconds) {

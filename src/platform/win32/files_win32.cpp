@@ -24,8 +24,8 @@ std::wstring Wide(const std::string& utf8) { return win32::Widen(utf8); }
 [[noreturn]] void Fail(FileStep step, const std::string& what) { FailWith(step, ::GetLastError(), what); }
 
 // An existing file that CreateFileW(CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL)
-// refuses to overwrite (read-only, hidden or system) or a folder stays
-// refused, as it was when the writer opened the name itself. A link
+// refuses to overwrite (read-only, hidden or system) or a folder is refused
+// here too, although the writer never opens the name itself. A link
 // (reparse point) is replaced whatever its attributes: they are its own.
 void RefuseWhatCreateAlwaysRefuses(FileStep step, const std::string& path,
                                    const std::string& what) {
