@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -55,10 +56,10 @@ Texts EmptyRebuild(const std::string& today) {
 class ProtocolTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    runtime_ = new TempFolder;
+    runtime_ = std::make_unique<TempFolder>();
     ::setenv("XDG_RUNTIME_DIR", runtime_->Path().c_str(), 1);
     ::setenv("TZ", "UTC", 1);
-    view_ = new std::thread([] {
+    view_ = std::make_unique<std::thread>([] {
       auto loop = platform::CreateMessageLoop();
       ViewWindow handler;
       auto window = loop->CreateHiddenWindow("ViewWnd", "view", handler);
@@ -69,8 +70,8 @@ class ProtocolTest : public ::testing::Test {
       view_handler_ = nullptr;
     });
     view_handle_value_ = view_handle_.get_future().get();
-    loop_ = platform::CreateMessageLoop().release();
-    form_ = new TfrmChimewell(*loop_, clock_, platform::RealFileSystem(), Launch(), Paths());
+    loop_ = platform::CreateMessageLoop();
+    form_ = std::make_unique<TfrmChimewell>(*loop_, clock_, platform::RealFileSystem(), Launch(), Paths());
     // Let the start-up sequence run: prepare the store, first rebuild.
     auto stop = loop_->CreateTimer([] { loop_->Quit(); });
     stop->SetInterval(200);
@@ -78,12 +79,12 @@ class ProtocolTest : public ::testing::Test {
     loop_->Run();
   }
   static void TearDownTestSuite() {
-    delete form_;
+    form_.reset();
     loop_->SendClose(view_handle_value_);
     view_->join();
-    delete view_;
-    delete loop_;
-    delete runtime_;
+    view_.reset();
+    loop_.reset();
+    runtime_.reset();
   }
   void SetUp() override {
     Exec("delete from Reminders;"
@@ -118,14 +119,14 @@ class ProtocolTest : public ::testing::Test {
     return rows;
   }
 
-  static inline TempFolder* runtime_ = nullptr;
-  static inline std::thread* view_ = nullptr;
+  static inline std::unique_ptr<TempFolder> runtime_;
+  static inline std::unique_ptr<std::thread> view_;
   static inline std::promise<platform::WindowHandle> view_handle_;
   static inline platform::WindowHandle view_handle_value_ = 0;
   static inline ViewWindow* view_handler_ = nullptr;
   static inline platform::MessageLoop* view_loop_ = nullptr;
-  static inline platform::MessageLoop* loop_ = nullptr;
-  static inline TfrmChimewell* form_ = nullptr;
+  static inline std::unique_ptr<platform::MessageLoop> loop_;
+  static inline std::unique_ptr<TfrmChimewell> form_;
   static inline FixedClock clock_;
 };
 
