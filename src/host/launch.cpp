@@ -27,10 +27,6 @@ std::string LaunchField(const std::vector<std::string>& arguments, std::size_t i
   }
 }
 
-std::string GetLaunchParam(std::size_t index) {
-  return LaunchField(platform::CommandLineArguments(), index);
-}
-
 std::optional<std::int64_t> ParseLaunchInteger(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
@@ -62,6 +58,13 @@ platform::WindowHandle WindowHandleFromText(std::string_view text) {
   const std::int64_t value = ParseLaunchInteger(text).value_or(0);
   return static_cast<platform::WindowHandle>(static_cast<std::uint64_t>(value) & 0xFFFFFFFFu);
 }
+
+namespace {
+
+// The launch parameter's field of the running process.
+std::string GetLaunchParam(std::size_t index) { return LaunchField(platform::CommandLineArguments(), index); }
+
+}  // namespace
 
 LaunchValues ProcessLaunchValues() { return {GetLaunchParam(0), WindowHandleFromText(GetLaunchParam(1))}; }
 

@@ -16,9 +16,6 @@ namespace chimewell::host {
 // "" when there is no such argument or field. arguments[0] is the program.
 std::string LaunchField(const std::vector<std::string>& arguments, std::size_t index);
 
-// The launch parameter's field of the running process.
-std::string GetLaunchParam(std::size_t index);
-
 // The integer conversion of the window field: leading blanks, an optional
 // sign, decimal digits or hexadecimal after "$", "x", "X" or "0x"/"0X", digits
 // up to the end, within the signed 64-bit range. Anything else: nullopt.
