@@ -48,16 +48,17 @@ MINGW_CC=x86_64-w64-mingw32-gcc-posix
 MINGW_AR=x86_64-w64-mingw32-ar
 
 # Both SQLite builds get the feature set of Debian's own libsqlite3 build
-# (debian/rules of the same source package), except that run-time extension
-# loading is left out, plus the page access (DBPAGE) that the recovery
-# extension reads a damaged store through.
+# (debian/rules of the same source package), plus the page access (DBPAGE)
+# that the recovery extension reads a damaged store through, minus what a
+# store file could turn against the service and the service never uses:
+# run-time extension loading, and the full-text search modules (FTS3/FTS4
+# with their tokenizer interface, which hands a pointer taken from SQL to
+# a call, and FTS5).
 SQLITE_FEATURES=(
   -DSQLITE_THREADSAFE=1
   -DSQLITE_OMIT_LOAD_EXTENSION=1
   -DSQLITE_SECURE_DELETE
   -DSQLITE_ENABLE_COLUMN_METADATA
-  -DSQLITE_ENABLE_FTS3 -DSQLITE_ENABLE_FTS3_PARENTHESIS -DSQLITE_ENABLE_FTS3_TOKENIZER=1
-  -DSQLITE_ENABLE_FTS4 -DSQLITE_ENABLE_FTS5
   -DSQLITE_ENABLE_RTREE=1
   -DSQLITE_SOUNDEX=1
   -DSQLITE_ENABLE_UNLOCK_NOTIFY

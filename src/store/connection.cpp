@@ -21,7 +21,66 @@ constexpr const char* kOpenPragmas[] = {
     "PRAGMA foreign_keys = On",
 };
 
+// The pragmas the service sets or checks; any other is refused.
+constexpr std::string_view kAllowedPragmas[] = {
+    "encoding", "cache_size", "locking_mode", "synchronous", "journal_mode", "foreign_keys",
+    "integrity_check",
+};
+
+int Authorize(void*, int action, const char* name, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+    case SQLITE_TRANSACTION:
+      return SQLITE_OK;
+    case SQLITE_PRAGMA:
+      for (const std::string_view allowed : kAllowedPragmas) {
+        if (name != nullptr && platform::EqualsIgnoringAsciiCase(name, allowed)) return SQLITE_OK;
+      }
+      return SQLITE_DENY;
+    default:  // ATTACH, DETACH, schema changes, savepoints, ANALYZE, REINDEX...
+      return SQLITE_DENY;
+  }
+}
+
+[[noreturn]] void FailOpen(sqlite3* db, int result) {
+  const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result);
+  const int code = db != nullptr ? sqlite3_extended_errcode(db) : result;
+  throw DBError(message, code);
+}
+
 }  // namespace
+
+void DatabaseCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+
+Database OpenDatabase(const std::string& path, int flags) {
+  sqlite3* raw = nullptr;
+  const int result = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  Database db(raw);
+  if (result != SQLITE_OK) FailOpen(db.get(), result);
+  sqlite3_extended_result_codes(db.get(), 1);
+  constexpr std::pair<int, int> kSettings[] = {
+      {SQLITE_DBCONFIG_DEFENSIVE, 1},
+      {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+      {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+      {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
+      {SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0},
+  };
+  for (const auto& [option, value] : kSettings) {
+    int now = -1;
+    const int set = sqlite3_db_config(db.get(), option, value, &now);
+    if (set != SQLITE_OK) FailOpen(db.get(), set);
+    if (now != value) throw DBError("SQLite refused a defensive setting (" + std::to_string(option) + ")");
+  }
+  const int authorized = sqlite3_set_authorizer(db.get(), Authorize, nullptr);
+  if (authorized != SQLITE_OK) FailOpen(db.get(), authorized);
+  return db;
+}
 
 std::string_view TrimTrailingControls(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.back()) < 33) text.remove_suffix(1);
@@ -34,9 +93,7 @@ std::string PrepareBoundText(std::string_view text) {
 
 DBConnection::DBConnection(std::string path) : path_(std::move(path)) {}
 
-DBConnection::~DBConnection() {
-  if (db_ != nullptr) sqlite3_close_v2(db_);
-}
+DBConnection::~DBConnection() = default;
 
 bool IsDamageCode(int code) {
   const int primary = code & 0xff;
@@ -45,7 +102,7 @@ bool IsDamageCode(int code) {
 
 void DBConnection::Fail() {
   if (db_ == nullptr) Fail("no database connection", 0);
-  Fail(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+  Fail(sqlite3_errmsg(db_.get()), sqlite3_extended_errcode(db_.get()));
 }
 
 void DBConnection::Fail(const std::string& message, int code) {
@@ -55,20 +112,15 @@ void DBConnection::Fail(const std::string& message, int code) {
 
 void DBConnection::Open() {
   if (db_ != nullptr) return;
-  sqlite3* db = nullptr;
-  const int result = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  if (result != SQLITE_OK) {
-    const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result);
-    const int code = db != nullptr ? sqlite3_extended_errcode(db) : result;
-    sqlite3_close_v2(db);
-    Fail(message, code);
+  try {
+    db_ = OpenDatabase(path_, SQLITE_OPEN_READWRITE);
+  } catch (const DBError& error) {
+    Fail(error.what(), error.Code());
   }
-  db_ = db;
-  sqlite3_extended_result_codes(db_, 1);
   try {
     for (const char* pragma : kOpenPragmas) ExecSQL(pragma);
   } catch (...) {
-    sqlite3_close_v2(std::exchange(db_, nullptr));
+    db_.reset();
     throw;
   }
 }
@@ -83,7 +135,7 @@ void DBConnection::Close() {
       failure = error;
     }
   }
-  sqlite3_close_v2(std::exchange(db_, nullptr));
+  db_.reset();
   if (failure) throw *failure;
 }
 
@@ -97,12 +149,12 @@ void DBConnection::Commit() {
 }
 
 bool DBConnection::InTransaction() const {
-  return db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
+  return db_ != nullptr && sqlite3_get_autocommit(db_.get()) == 0;
 }
 
 void DBConnection::ExecSQL(const std::string& sql) {
   if (db_ == nullptr) Fail();
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+  if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
 }
 
 DBQuery::DBQuery(DBConnection& connection, const std::string& sql) : connection_(connection) {

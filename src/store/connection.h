@@ -39,6 +39,20 @@ bool IsDamageCode(int code);
 std::string_view TrimTrailingControls(std::string_view text);
 std::string PrepareBoundText(std::string_view text);
 
+struct DatabaseCloser {
+  void operator()(sqlite3* db) const;
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+
+// Opens an SQLite database with the settings every connection of the service
+// runs with, because the file is untrusted input (anyone who can write the
+// user's folder, or a disk fault, chose its bytes): defensive mode, schema
+// objects untrusted, no triggers, views or extension loading, and an
+// authorizer that lets through only what the service itself does (reading
+// and changing rows, transactions, the pragmas it sets or checks) and
+// refuses the rest, ATTACH first of all. `flags` as for sqlite3_open_v2.
+Database OpenDatabase(const std::string& path, int flags);
+
 // The store connection: one per process, opened for each unit of work and
 // closed at its end. Opening an open connection and closing a closed one do
 // nothing.
@@ -67,7 +81,7 @@ class DBConnection {
   // Runs SQL without parameters or results.
   void ExecSQL(const std::string& sql);
 
-  sqlite3* Handle() const { return db_; }
+  sqlite3* Handle() const { return db_.get(); }
   const std::string& Path() const { return path_; }
   // Throws DBError with the handle's error text and code, first noting
   // whether that code says the store is damaged.
@@ -81,7 +95,7 @@ class DBConnection {
  private:
   [[noreturn]] void Fail(const std::string& message, int code);
   std::string path_;
-  sqlite3* db_ = nullptr;  // owned; released by Close()
+  Database db_;
   std::uint64_t transaction_number_ = 0;
   bool damage_seen_ = false;
 };

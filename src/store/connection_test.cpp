@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/sqlite_handles.h"
 #include "testing/trace_capture.h"
 
 namespace chimewell::store {
@@ -158,6 +159,53 @@ TEST_F(ConnectionTest, LocksOfOthersFailAtOnceAndAFailedCloseLeavesItUsable) {
   connection.Open();
   EXPECT_EQ(Scalar(connection, "select count(*) from Reminders"), "0");
   connection.Close();
+}
+
+// The store file is untrusted input: what a statement could turn against the
+// service or reach beyond the store is refused on every connection, and what
+// a planted schema holds (a trigger, a view) never runs.
+TEST_F(ConnectionTest, EveryConnectionRefusesWhatTheServiceNeverDoes) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path_.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const testing_support::Db plain(raw);
+    ASSERT_EQ(sqlite3_exec(plain.get(),
+                           "create trigger Wipe after insert on Reminders begin delete from Reminders; end;"
+                           "create view Planted as select * from Reminders;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  const std::string outside = folder_ / "outside.db";
+  const std::string refused[] = {
+      "attach database '" + outside + "' as x",
+      "detach database main",
+      "create table x.t (a)",
+      "create table t (a)",
+      "create temp table t (a)",
+      "drop table Reminders",
+      "drop trigger Wipe",
+      "alter table Reminders add column x",
+      "create virtual table v using fts3 (a)",
+      "create virtual table v using fts5 (a)",
+      "select fts3_tokenizer('simple', x'4141414141414141')",
+      "select load_extension('" + outside + "')",
+      "PRAGMA writable_schema = 1",
+      "PRAGMA trusted_schema = 1",
+      "savepoint s",
+      "analyze",
+      "reindex",
+      "select * from Planted",
+  };
+  DBConnection connection(path_);
+  connection.Open();
+  for (const std::string& sql : refused) {
+    SCOPED_TRACE(sql);
+    EXPECT_THROW(connection.ExecSQL(sql), DBError);
+  }
+  connection.ExecSQL("insert into Reminders (CalendarID, ItemID) values ('c', 'i')");
+  EXPECT_EQ(Scalar(connection, "select count(*) from Reminders"), "1");  // the trigger never ran
+  connection.Close();
+  EXPECT_FALSE(std::filesystem::exists(outside));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "testing/fault_injecting_file_system.h"
 #include "testing/fixed_clock.h"
+#include "testing/sqlite_handles.h"
 #include "testing/trace_capture.h"
 
 namespace chimewell::store {
@@ -41,6 +42,17 @@ std::vector<std::string> Rows(const std::string& path) {
   }
   connection.Close();
   return rows;
+}
+
+// Runs SQL on a store through a plain connection of the test's own: the
+// service's connections refuse schema changes.
+void ExecPlain(const std::string& path, const std::string& sql) {
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  const testing_support::Db db(raw);
+  ASSERT_EQ(opened, SQLITE_OK) << path;
+  ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db.get());
 }
 
 class StoreTest : public ::testing::Test {
@@ -160,7 +172,7 @@ TEST_F(StoreTest, AlertStillUpdatesWhenItsDumpCannotBeWritten) {
 }
 
 TEST_F(StoreTest, AFailedStatementIsTracedAndTheDumpStillHoldsIt) {
-  Seed("drop table Reminders;");
+  ExecPlain(path_, "drop table Reminders;");
   ReminderCommand alert = Command("reminder.alert", "", "");
   alert.LInItemSql = "'x'";
   const std::string dump = folder_ / "~~Alert.dat";

@@ -21,11 +21,6 @@ constexpr char kLostAndFound[] = "lost_and_found";
 // How many lines of the check's findings the trace shows.
 constexpr int kFindingsShown = 2;
 
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-
 struct StatementFinalizer {
   void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
@@ -38,7 +33,7 @@ using Recovery = std::unique_ptr<sqlite3_recover, RecoveryFinisher>;
 
 [[noreturn]] void Fail(sqlite3* db) { throw DBError(sqlite3_errmsg(db), sqlite3_extended_errcode(db)); }
 
-Database OpenDatabase(const std::string& path, int flags) {
+Database OpenForRecovery(const std::string& path, int flags) {
   sqlite3* raw = nullptr;
   const int result = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   Database db(raw);
@@ -81,7 +76,7 @@ int RunRecoveredSql(void* scratch, const char* sql) {
 // Reads what the damaged store gives up into `scratch`. A recovery that
 // stops early keeps what it wrote so far; its reason is traced.
 void RecoverInto(sqlite3* scratch, const std::string& damaged_path) {
-  const Database damaged = OpenDatabase(damaged_path, SQLITE_OPEN_READONLY);
+  const Database damaged = OpenForRecovery(damaged_path, SQLITE_OPEN_READONLY);
   const Recovery recovery(sqlite3_recover_init_sql(damaged.get(), "main", RunRecoveredSql, scratch));
   if (!recovery) throw DBError("out of memory", SQLITE_NOMEM);
   sqlite3_recover_config(recovery.get(), SQLITE_RECOVER_LOST_AND_FOUND,
@@ -171,7 +166,7 @@ std::string DamagedCopyName(platform::FileSystem& files, const std::string& stor
 }
 
 SalvageCount SalvageRows(const std::string& damaged_path, const std::string& fresh_path) {
-  const Database scratch = OpenDatabase(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  const Database scratch = OpenForRecovery(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   RecoverInto(scratch.get(), damaged_path);
   {
     const Statement attach = Prepare(scratch.get(), "attach database ?1 as fresh");

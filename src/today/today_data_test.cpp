@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/fault_injecting_file_system.h"
+#include "testing/sqlite_handles.h"
 #include "testing/trace_capture.h"
 #include "today/today_sql.h"
 
@@ -180,7 +181,13 @@ TEST_F(TodayDataTest, ARebuiltFileSurvivesAPowerCut) {
 
 TEST_F(TodayDataTest, ErrorsBeforeTheDocumentReachTheCallerWithTheStoreClosed) {
   AddDaily("A", "i1");
-  Seed("drop table Reminders");
+  {
+    // A connection of the test's own: the service's refuse schema changes.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(db_.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const testing_support::Db plain(raw);
+    ASSERT_EQ(sqlite3_exec(plain.get(), "drop table Reminders", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
   TraceCapture trace;
   EXPECT_THROW(MakeTodayReminderData(connection_, folders_, files_), store::DBError);
   EXPECT_EQ(trace.Texts(), Texts{"MakeTodayReminderData >"});
