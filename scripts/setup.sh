@@ -7,9 +7,8 @@
 #   native      compilers, CMake, Ninja, GoogleTest, SQLite, sanitizer runtimes,
 #               setpriv, tclsh, faketime, xz, the test locales (below); for
 #               scripts/bench.sh Google Benchmark, gnuplot and valgrind; then
-#               SQLite with its recovery extension built from Debian's source
-#               into .deps/sqlite-native (the system library lacks the page
-#               access the recovery needs)
+#               SQLite built from Debian's source into .deps/sqlite-native
+#               (the feature set below, the same as the Windows build's)
 #   windows     native + the mingw-w64 cross toolchain and Wine, then
 #               locale (zh_CN.UTF-8 for the code-page tests under Wine,
 #               fi_FI.UTF-8 for the trace's time separator),
@@ -48,12 +47,12 @@ MINGW_CC=x86_64-w64-mingw32-gcc-posix
 MINGW_AR=x86_64-w64-mingw32-ar
 
 # Both SQLite builds get the feature set of Debian's own libsqlite3 build
-# (debian/rules of the same source package), plus the page access (DBPAGE)
-# that the recovery extension reads a damaged store through, minus what a
-# store file could turn against the service and the service never uses:
-# run-time extension loading, and the full-text search modules (FTS3/FTS4
-# with their tokenizer interface, which hands a pointer taken from SQL to
-# a call, and FTS5).
+# (debian/rules of the same source package), minus what a store file could
+# turn against the service and the service never uses: run-time extension
+# loading, and the full-text search modules (FTS3/FTS4 with their tokenizer
+# interface, which hands a pointer taken from SQL to a call, and FTS5). The
+# repair reads a damaged store's pages itself, so neither the recovery
+# extension nor the page access is built in.
 SQLITE_FEATURES=(
   -DSQLITE_THREADSAFE=1
   -DSQLITE_OMIT_LOAD_EXTENSION=1
@@ -64,7 +63,6 @@ SQLITE_FEATURES=(
   -DSQLITE_ENABLE_UNLOCK_NOTIFY
   -DSQLITE_OMIT_LOOKASIDE=1
   -DSQLITE_ENABLE_DBSTAT_VTAB
-  -DSQLITE_ENABLE_DBPAGE_VTAB
   -DSQLITE_ALLOW_ROWID_IN_VIEW
   -DSQLITE_ENABLE_UPDATE_DELETE_LIMIT=1
   -DSQLITE_ENABLE_MATH_FUNCTIONS
@@ -219,7 +217,7 @@ sqlite_stamp() {
 
 # sqlite_built OUT [FLAG...]: true when OUT holds a library with the current stamp.
 sqlite_built() {
-  [[ -f $1/lib/libsqlite3.a && -f $1/include/sqlite3.h && -f $1/include/sqlite3recover.h ]] &&
+  [[ -f $1/lib/libsqlite3.a && -f $1/include/sqlite3.h ]] &&
     [[ $(cat "$1/chimewell-build.txt" 2>/dev/null) == "$(sqlite_stamp "${@:2}")" ]]
 }
 
@@ -267,9 +265,9 @@ sqlite_amalgamation() {
   SQLITE_TREE=$tree
 }
 
-# build_sqlite OUT CC AR WHAT [FLAG...]: compiles the amalgamation and the recovery
-# extension (ext/recover) with CC into OUT/lib/libsqlite3.a, with the headers
-# in OUT/include, and stamps OUT. Skipped while OUT carries the current stamp.
+# build_sqlite OUT CC AR WHAT [FLAG...]: compiles the amalgamation with CC into
+# OUT/lib/libsqlite3.a, with the headers in OUT/include, and stamps OUT.
+# Skipped while OUT carries the current stamp.
 build_sqlite() {
   local out=$1 cc=$2 ar=$3 what=$4 flags=("${@:5}")
   command -v "$cc" >/dev/null || die "$cc not found: run '$0 windows'"
@@ -278,17 +276,10 @@ build_sqlite() {
   log "compiling SQLite for $what with $cc"
   rm -rf "$tmp"
   mkdir -p "$tmp/lib" "$tmp/include"
-  cp "$tree/sqlite3.h" "$tree/src/sqlite3ext.h" "$tree/ext/recover/sqlite3recover.h" "$tmp/include/"
-  # The extension is part of the library (SQLITE_CORE): it calls SQLite
-  # directly, not through a loaded extension's routine table.
-  local file objects=()
-  for file in sqlite3.c ext/recover/sqlite3recover.c ext/recover/dbdata.c; do
-    local object=$tmp/$(basename "$file" .c).o
-    "$cc" -O2 "${SQLITE_FEATURES[@]}" "${flags[@]}" -DSQLITE_CORE -I"$tmp/include" -c "$tree/$file" -o "$object"
-    objects+=("$object")
-  done
-  "$ar" rcs "$tmp/lib/libsqlite3.a" "${objects[@]}"
-  rm "${objects[@]}"
+  cp "$tree/sqlite3.h" "$tmp/include/"
+  "$cc" -O2 "${SQLITE_FEATURES[@]}" "${flags[@]}" -I"$tmp/include" -c "$tree/sqlite3.c" -o "$tmp/sqlite3.o"
+  "$ar" rcs "$tmp/lib/libsqlite3.a" "$tmp/sqlite3.o"
+  rm "$tmp/sqlite3.o"
   sqlite_stamp "${flags[@]}" >"$tmp/chimewell-build.txt"
   rm -rf "$out"
   mv "$tmp" "$out"

@@ -317,8 +317,8 @@ TEST_F(ProtocolTest, ACommandThatMeetsADamagedStoreRepairsItAndRunsOnTheRepaired
   EXPECT_TRUE(has("Error!AccessDB,Exception:file is not a database"));
   EXPECT_TRUE(has("Error!Store damaged [" + Store() + "] : a unit of work met damage"));
   EXPECT_TRUE(has("Error!Damaged store kept as " + kept));
-  EXPECT_TRUE(has("Error!Store made again from the template : 3 reminders salvaged; lost: 0 refused, "
-                  "0 fragments, all on unreadable pages"));
+  EXPECT_TRUE(has("Error!Store made again from the template : 3 reminders salvaged; refused: 0 of "
+                  "another shape, 0 twice; 0 pages unreadable"));
   ASSERT_FALSE(traced.empty());
   EXPECT_EQ(traced.back(), "NotifyCalendar over.");
   EXPECT_EQ(view_handler_->notifications - before, 1);

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "store/connection.h"
+#include "store/salvage.h"
 
 namespace chimewell::store {
 
@@ -27,19 +28,6 @@ std::optional<std::string> FindStoreDamage(DBConnection& connection);
 // that second exists already.
 std::string DamagedCopyName(platform::FileSystem& files, const std::string& store_path,
                             const platform::LocalDateTime& now);
-
-// How many rows the salvage read, and what became of them.
-struct SalvageCount {
-  std::int64_t kept = 0;        // now in the fresh store
-  std::int64_t refused = 0;     // read, but refused by the fresh table (a pair twice, a NULL id)
-  std::int64_t fragments = 0;   // pieces of rows whose table could not be told
-};
-
-// Reads every row the damaged store at `damaged_path` still gives up, with
-// SQLite's recovery extension, into the Reminders table of the store at
-// `fresh_path`. Throws DBError when the fresh store cannot be written; what
-// the recovery itself cannot read is left out and counted where it can be.
-SalvageCount SalvageRows(const std::string& damaged_path, const std::string& fresh_path);
 
 // Puts a copy of the template at `store_path` in one step; `fill`, when
 // given, works on the copy before it takes the name. A failure leaves no
