@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "store/repair.h"
+#include "store/salvage.h"
 #include "trace/trace.h"
 
 namespace chimewell::store {
@@ -31,12 +32,29 @@ void BindReminder(DBQuery& query, const ReminderCommand& command) {
   query.BindInteger("RepeatEnd", command.LRepeatEnd);
 }
 
-// Opens the store once and looks for damage; nullopt when it is sound. A
-// failure that is not damage is traced and thrown.
-std::optional<std::string> ProbeStore(DBConnection& connection) {
+// The template's schema, which the store must have; empty, after a trace,
+// when the template cannot be read (the store is then only checked).
+std::vector<std::string> ExpectedSchema(platform::FileSystem& files, const std::string& template_path) {
   try {
+    return TemplateSchema(template_path);
+  } catch (const DBError& error) {
+    if (!files.FileExists(template_path)) {
+      trace::WriteError("Not found " + template_path);
+    } else {
+      trace::WriteException("PrepareDB", error);
+    }
+    return {};
+  }
+}
+
+// Opens the store once and looks for damage; nullopt when it is sound. A
+// zero-length store is damaged: it serves nothing and fails every command. A
+// failure that is not damage is traced and thrown.
+std::optional<std::string> ProbeStore(DBConnection& connection, const std::vector<std::string>& schema) {
+  try {
+    if (StoreFileSize(connection.Path()) == 0) return "an empty file";
     connection.Open();
-    std::optional<std::string> damage = FindStoreDamage(connection);
+    std::optional<std::string> damage = FindStoreDamage(connection, schema);
     connection.Close();
     return damage;
   } catch (const DBError& error) {
@@ -79,7 +97,7 @@ bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext
   connection = std::make_unique<DBConnection>(context.reminder_db_path);
   std::optional<std::string> damage;
   try {
-    damage = ProbeStore(*connection);
+    damage = ProbeStore(*connection, ExpectedSchema(files, context.template_path));
   } catch (const DBError&) {
     return false;
   }

@@ -42,9 +42,10 @@ struct PrepareDBContext {
 // put in place by ReplaceFileAtomically, so that a crash mid-copy never leaves
 // a partial store that later starts would take as it is),
 // creates `connection` and proves once that it opens and passes the store's
-// own check. A store that is damaged, or no database at all, is repaired
-// (RepairStore); a zero-length store passes and is used as it is. True when
-// the store is ready. Once the connection exists it returns true at once.
+// own check and has the template's schema. A store that is damaged, no
+// database at all, of another schema or of zero length is repaired
+// (RepairStore). True when the store is ready. Once the connection exists it
+// returns true at once.
 bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext& context);
 
 // What RepairStore needs, taken from PrepareDB's context at this moment.

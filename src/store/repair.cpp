@@ -1,6 +1,10 @@
 #include "store/repair.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 
 #include "trace/trace.h"
@@ -11,9 +15,57 @@ namespace {
 // How many lines of the check's findings the trace shows.
 constexpr int kFindingsShown = 2;
 
+// False when the query failed; the handle then holds the error.
+bool ReadSchema(sqlite3* db, std::vector<std::string>& entries) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "select type, name, tbl_name, sql from sqlite_schema order by type, name, tbl_name",
+                         -1, &raw, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  int result;
+  while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
+    std::string entry;
+    for (int column = 0; column < 4; ++column) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, column));
+      if (column > 0) entry += column == 3 ? ": " : " ";
+      entry += text != nullptr ? text : "";
+    }
+    entries.push_back(std::move(entry));
+  }
+  return result == SQLITE_DONE;
+}
+
+// The first entry that is in one schema and not in the other, said briefly.
+std::string SchemaDifference(const std::vector<std::string>& found, const std::vector<std::string>& wanted) {
+  const auto name = [](const std::string& entry) { return entry.substr(0, entry.find(':')); };
+  for (const std::string& entry : wanted) {
+    if (std::find(found.begin(), found.end(), entry) == found.end()) return "no " + name(entry) + " as in the template";
+  }
+  for (const std::string& entry : found) {
+    if (std::find(wanted.begin(), wanted.end(), entry) == wanted.end()) return name(entry) + " is not the template's";
+  }
+  return "entries in another order";
+}
+
 }  // namespace
 
-std::optional<std::string> FindStoreDamage(DBConnection& connection) {
+std::vector<std::string> TemplateSchema(const std::string& path) {
+  const Database db = OpenDatabase(path, SQLITE_OPEN_READONLY);
+  std::vector<std::string> entries;
+  if (!ReadSchema(db.get(), entries)) throw DBError(sqlite3_errmsg(db.get()), sqlite3_extended_errcode(db.get()));
+  return entries;
+}
+
+std::optional<std::string> FindStoreDamage(DBConnection& connection,
+                                           const std::vector<std::string>& template_schema) {
+  if (!template_schema.empty()) {
+    std::vector<std::string> schema;
+    if (!ReadSchema(connection.Handle(), schema)) connection.Fail();
+    if (schema != template_schema) {
+      return "the schema is not the template's: " + SchemaDifference(schema, template_schema);
+    }
+  }
   // The whole check, not quick_check: a power cut can keep a table page and
   // lose the matching index page, which only the whole check compares.
   DBQuery check(connection, "PRAGMA integrity_check");
@@ -72,19 +124,25 @@ bool RepairStore(DBConnection& connection, const StoreRepairContext& context, co
   const std::string& store = context.reminder_db_path;
   trace::WriteErrorFmt("Store damaged [%s] : %s", store, reason);
   std::string kept;
+  bool empty = false;
   try {
-    // A copy, not a move: until the repaired store is in place, the store's
-    // name keeps the damaged file, so a crash here never leaves it empty.
-    kept = DamagedCopyName(context.files, store, context.now);
-    context.files.CopyFileReplacing(store, kept);
+    // An empty file holds nothing to keep or salvage.
+    empty = StoreFileSize(store) == 0;
+    if (!empty) {
+      // A copy, not a move: until the repaired store is in place, the store's
+      // name keeps the damaged file, so a crash here never leaves it empty.
+      kept = DamagedCopyName(context.files, store, context.now);
+      context.files.CopyFileReplacing(store, kept);
+    }
   } catch (const std::exception& error) {
     trace::WriteException("RepairStore#Keep", error);
     return false;
   }
-  trace::WriteErrorFmt("Damaged store kept as %s", kept);
+  if (!empty) trace::WriteErrorFmt("Damaged store kept as %s", kept);
   SalvageCount count;
   try {
     MakeStoreFromTemplate(context.files, context.template_path, store, [&](const std::string& fresh) {
+      if (empty) return;
       try {
         count = SalvageRows(kept, fresh);
       } catch (const DBError& error) {

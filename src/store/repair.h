@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -18,10 +19,18 @@
 
 namespace chimewell::store {
 
-// What the store's own check (PRAGMA integrity_check) finds wrong with an open
-// connection's file, its first lines joined; nullopt when it finds nothing.
-// A check that cannot run throws DBError (the connection notes a damage code).
-std::optional<std::string> FindStoreDamage(DBConnection& connection);
+// The schema of the template store at `path`, one text per entry (type, name,
+// table, SQL) in a fixed order. Throws DBError when it cannot be read.
+std::vector<std::string> TemplateSchema(const std::string& path);
+
+// What is wrong with an open connection's store, nullopt when nothing is:
+// a schema other than `template_schema` (a table, column or index missing or
+// different, any other table, view, trigger or index), else what the store's
+// own check (PRAGMA integrity_check) finds, its first lines joined. An empty
+// `template_schema` (the template could not be read) compares nothing. A
+// check that cannot run throws DBError (the connection notes a damage code).
+std::optional<std::string> FindStoreDamage(DBConnection& connection,
+                                           const std::vector<std::string>& template_schema);
 
 // The name the damaged store is kept under: the store's name with
 // ".damaged-YYYYMMDD-HHMMSS" (local time), and "-2", "-3"... when a copy of

@@ -375,6 +375,8 @@ void Exec(sqlite3* db, const char* sql) {
 
 }  // namespace
 
+std::uint64_t StoreFileSize(const std::string& path) { return PageFile(path).Size(); }
+
 SalvageCount SalvageRows(const std::string& damaged_path, const std::string& fresh_path) {
   const std::uint32_t fallback_page_size = TemplatePageSize(fresh_path);
   PageFile damaged(damaged_path);

@@ -19,6 +19,10 @@ struct SalvageCount {
   std::int64_t unreadable_pages = 0;  // neither a page of the file's structure nor empty
 };
 
+// The size of the file at `path` in bytes. Throws DBError when it cannot be
+// opened.
+std::uint64_t StoreFileSize(const std::string& path);
+
 // Reads every row of the damaged store at `damaged_path` that fits the
 // Reminders table into the store at `fresh_path` (a copy of the template,
 // whose page size is used when the damaged header names none). Each calendar
