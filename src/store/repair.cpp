@@ -4,16 +4,32 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
+#include <system_error>
+#include <utility>
 
 #include "trace/trace.h"
 
 namespace chimewell::store {
 namespace {
 
+namespace fs = std::filesystem;
+
 // How many lines of the check's findings the trace shows.
 constexpr int kFindingsShown = 2;
+// A kept copy's name: the store's, this, and a time stamp of this length.
+constexpr char kDamagedInfix[] = ".damaged-";
+constexpr std::size_t kStampLength = 15;  // YYYYMMDD-HHMMSS
+
+// UTF-8 paths, as the service keeps them, and the library's paths.
+fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+std::string Utf8Of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 // False when the query failed; the handle then holds the error.
 bool ReadSchema(sqlite3* db, std::vector<std::string>& entries) {
@@ -89,10 +105,58 @@ std::string DamagedCopyName(platform::FileSystem& files, const std::string& stor
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day, now.hour,
                 now.minute, now.second);
-  const std::string base = store_path + ".damaged-" + stamp;
+  const std::string base = store_path + kDamagedInfix + stamp;
   std::string name = base;
   for (int n = 2; files.FileExists(name); ++n) name = base + "-" + std::to_string(n);
   return name;
+}
+
+std::string KeepDamagedStore(platform::FileSystem& files, const std::string& store_path,
+                             const platform::LocalDateTime& now) {
+  const std::string kept = DamagedCopyName(files, store_path, now);
+  std::error_code linked;
+  fs::create_hard_link(PathOf(store_path), PathOf(kept), linked);
+  if (!linked) return kept;
+  try {
+    files.CopyFileReplacing(store_path, kept);
+  } catch (const platform::FileError&) {
+    try {
+      if (files.FileExists(kept)) files.DeleteFile(kept);
+    } catch (const platform::FileError& error) {
+      trace::WriteException("RepairStore#Keep", error);
+    }
+    throw;
+  }
+  return kept;
+}
+
+void RemoveOldDamagedCopies(platform::FileSystem& files, const std::string& store_path) {
+  const fs::path store = PathOf(store_path);
+  const std::string prefix = Utf8Of(store.filename()) + kDamagedInfix;
+  // By the time in the name, then by the number after it.
+  std::vector<std::pair<std::pair<std::string, long>, fs::path>> copies;
+  std::error_code listed;
+  for (fs::directory_iterator entry(store.parent_path(), listed), end; !listed && entry != end;
+       entry.increment(listed)) {
+    const std::string name = Utf8Of(entry->path().filename());
+    if (name.rfind(prefix, 0) != 0) continue;
+    const std::string stamp = name.substr(prefix.size(), kStampLength);
+    const std::string rest = name.substr(prefix.size() + stamp.size());
+    const long number = rest.size() > 1 && rest[0] == '-' ? std::strtol(rest.c_str() + 1, nullptr, 10) : 1;
+    copies.push_back({{stamp, number}, entry->path()});
+  }
+  if (listed) {
+    trace::WriteErrorFmt("Can not list %s : %s", Utf8Of(store.parent_path()), listed.message());
+    return;
+  }
+  std::sort(copies.begin(), copies.end());
+  for (std::size_t i = 0; i + kMostDamagedCopies < copies.size(); ++i) {
+    try {
+      files.DeleteFile(Utf8Of(copies[i].second));
+    } catch (const platform::FileError& error) {
+      trace::WriteException("RepairStore#Remove", error);
+    }
+  }
 }
 
 void MakeStoreFromTemplate(platform::FileSystem& files, const std::string& template_path,
@@ -103,7 +167,7 @@ void MakeStoreFromTemplate(platform::FileSystem& files, const std::string& templ
       files.CopyFileReplacing(template_path, replacement);
       if (fill) fill(replacement);
     });
-  } catch (const platform::FileError&) {
+  } catch (const std::exception&) {
     const std::string replacement = platform::ReplacementName(store_path);
     try {
       if (files.FileExists(replacement)) files.DeleteFile(replacement);
@@ -124,35 +188,30 @@ bool RepairStore(DBConnection& connection, const StoreRepairContext& context, co
   const std::string& store = context.reminder_db_path;
   trace::WriteErrorFmt("Store damaged [%s] : %s", store, reason);
   std::string kept;
-  bool empty = false;
-  try {
-    // An empty file holds nothing to keep or salvage.
-    empty = StoreFileSize(store) == 0;
-    if (!empty) {
-      // A copy, not a move: until the repaired store is in place, the store's
-      // name keeps the damaged file, so a crash here never leaves it empty.
-      kept = DamagedCopyName(context.files, store, context.now);
-      context.files.CopyFileReplacing(store, kept);
-    }
-  } catch (const std::exception& error) {
-    trace::WriteException("RepairStore#Keep", error);
-    return false;
-  }
-  if (!empty) trace::WriteErrorFmt("Damaged store kept as %s", kept);
   SalvageCount count;
   try {
     MakeStoreFromTemplate(context.files, context.template_path, store, [&](const std::string& fresh) {
-      if (empty) return;
-      try {
-        count = SalvageRows(kept, fresh);
-      } catch (const DBError& error) {
-        // The template alone is still a sound store.
-        trace::WriteException("RepairStore#Salvage", error);
-      }
+      // An empty file holds nothing to salvage or keep.
+      if (StoreFileSize(store) == 0) return;
+      count = SalvageRows(store, fresh);
+      // Kept only once the fresh store is whole: a repair that cannot finish
+      // leaves no copy behind, however often it is tried.
+      kept = KeepDamagedStore(context.files, store, context.now);
     });
   } catch (const std::exception& error) {
     trace::WriteException("RepairStore#Template", error);
+    if (!kept.empty()) {
+      try {
+        context.files.DeleteFile(kept);
+      } catch (const platform::FileError& removal) {
+        trace::WriteException("RepairStore#Keep", removal);
+      }
+    }
     return false;
+  }
+  if (!kept.empty()) {
+    trace::WriteErrorFmt("Damaged store kept as %s", kept);
+    RemoveOldDamagedCopies(context.files, store);
   }
   trace::WriteErrorFmt(
       "Store made again from the template : %d reminders salvaged; refused: %d of another shape, %d "

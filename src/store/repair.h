@@ -6,6 +6,7 @@
 // template, holding every row that can still be read, takes its place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -38,9 +39,25 @@ std::optional<std::string> FindStoreDamage(DBConnection& connection,
 std::string DamagedCopyName(platform::FileSystem& files, const std::string& store_path,
                             const platform::LocalDateTime& now);
 
+// How many kept copies of damaged stores a user's folder holds at most: the
+// oldest go first.
+inline constexpr std::size_t kMostDamagedCopies = 3;
+
+// Keeps the store at `store_path` aside under DamagedCopyName: a second name
+// for the same file where the file system allows it (no room needed, a
+// sparse file stays sparse), else a copy. Returns the name. A copy that
+// fails is removed and its FileError goes to the caller.
+std::string KeepDamagedStore(platform::FileSystem& files, const std::string& store_path,
+                             const platform::LocalDateTime& now);
+
+// Removes the oldest kept copies of the store at `store_path` (by the time
+// in their names) until at most kMostDamagedCopies are left. A copy that
+// cannot be removed is traced and left.
+void RemoveOldDamagedCopies(platform::FileSystem& files, const std::string& store_path);
+
 // Puts a copy of the template at `store_path` in one step; `fill`, when
 // given, works on the copy before it takes the name. A failure leaves no
-// partial copy behind and its FileError goes to the caller.
+// partial copy behind and its exception goes to the caller.
 void MakeStoreFromTemplate(platform::FileSystem& files, const std::string& template_path,
                            const std::string& store_path,
                            const std::function<void(const std::string& copy)>& fill = {});
@@ -52,13 +69,15 @@ struct StoreRepairContext {
   platform::LocalDateTime now;  // names the kept copy
 };
 
-// Closes `connection`, keeps the damaged store under DamagedCopyName, and puts
-// a fresh store from the template with the salvaged rows in its place in one
-// step (the store's name always holds the damaged store or the repaired one,
-// never neither). Each step is traced as an error; `reason` says what was
-// found. Clears the connection's damage note. True when the fresh store is in
-// place; a step that fails is traced and gives false, the store then stays
-// as it was.
+// Closes `connection`, makes a fresh store from the template beside the
+// store with the salvaged rows, keeps the damaged store aside
+// (KeepDamagedStore; not a zero-length one) and puts the fresh store in its
+// place in one step (the store's name always holds the damaged store or the
+// repaired one, never neither); then removes old copies beyond the bound.
+// Each step is traced as an error; `reason` says what was found. Clears the
+// connection's damage note. True when the fresh store is in place; a step
+// that fails (no template, a full disk) is traced and gives false, and then
+// the store stays as it was and no copy is left behind.
 bool RepairStore(DBConnection& connection, const StoreRepairContext& context, const std::string& reason);
 
 }  // namespace chimewell::store
