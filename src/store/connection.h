@@ -124,7 +124,6 @@ class DBQuery {
 
   std::size_t RecordCount() const { return row_count_; }
   std::size_t FieldCount() const { return names_.size(); }
-  const std::string& FieldName(std::size_t field) const { return names_[field]; }
   // The field's index by column name (first match, ASCII letter case
   // ignored); nullopt when there is no such column.
   std::optional<std::size_t> FieldIndex(std::string_view name) const;
