@@ -1,6 +1,7 @@
 #include "store/reminder_store.h"
 
 #include "platform/files.h"
+#include "store/ownership.h"
 #include "store/repair.h"
 #include "store/salvage.h"
 #include "trace/trace.h"
@@ -93,6 +94,12 @@ bool PrepareDB(std::unique_ptr<DBConnection>& connection, const PrepareDBContext
       context.quit();
       return false;
     }
+  }
+  if (const std::optional<std::string> unsafe =
+          UnsafeStoreOwnership(context.user_data_dir, context.reminder_db_path)) {
+    trace::WriteError(*unsafe);
+    context.quit();
+    return false;
   }
   connection = std::make_unique<DBConnection>(context.reminder_db_path);
   std::optional<std::string> damage;

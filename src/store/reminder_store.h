@@ -41,6 +41,8 @@ struct PrepareDBContext {
 // Makes sure the user's store exists (the first time a copy of the template,
 // put in place by ReplaceFileAtomically, so that a crash mid-copy never leaves
 // a partial store that later starts would take as it is),
+// refuses (POSIX) a data folder or store of another user or writable by
+// others (traced; the loop is asked to quit),
 // creates `connection` and proves once that it opens and passes the store's
 // own check and has the template's schema. A store that is damaged, no
 // database at all, of another schema or of zero length is repaired

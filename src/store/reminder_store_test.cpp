@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -387,6 +388,46 @@ TEST_F(PrepareTest, ADamagedStoreIsKeptAsideAndRepairedWithEveryReadableRow) {
     EXPECT_EQ(traced.back(), "PrpareDB [" + store + "] : True");
     EXPECT_EQ(ReadFile(kept), damaged);
     EXPECT_FALSE(fs::exists(store + "~"));
+  }
+}
+
+// Another user, or anyone at all, could put any bytes in a store they may
+// write or own: the service does not serve from it, says why and ends.
+TEST_F(PrepareTest, AFolderOrStoreOfAnotherUserOrWritableByOthersIsRefused) {
+  const std::string store = data_dir_ + "reminder.db";
+  struct Case {
+    const char* name;
+    std::function<void()> make_unsafe;
+    std::string traced;
+  };
+  const Case cases[] = {
+      {"folder writable by others", [&] { ::chmod(data_dir_.c_str(), 0777); },
+       "Error!Unsafe data folder " + data_dir_ + ": mode 0777 lets other users write it"},
+      {"folder of another user", [&] { ASSERT_EQ(::chown(data_dir_.c_str(), 65534, 65534), 0); },
+       "Error!Unsafe data folder " + data_dir_ + ": owned by user 65534"},
+      {"store writable by others", [&] { ::chmod(store.c_str(), 0646); },
+       "Error!Unsafe store " + store + ": mode 0646 lets other users write it"},
+      {"store of another user", [&] { ASSERT_EQ(::chown(store.c_str(), 65534, 65534), 0); },
+       "Error!Unsafe store " + store + ": owned by user 65534"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (::geteuid() != 0 && std::string(c.name).find("another user") != std::string::npos) continue;
+    fs::remove_all(data_dir_);
+    fs::create_directories(data_dir_);
+    ::chmod(data_dir_.c_str(), 0755);
+    fs::copy_file(CHIMEWELL_TEMPLATE_DB, store);
+    ::chmod(store.c_str(), 0644);
+    c.make_unsafe();
+    connection_.reset();
+    const int quits = quits_;
+    TraceCapture trace;
+    EXPECT_FALSE(PrepareDB(connection_, Context()));
+    std::string traced;
+    for (const std::string& piece : trace.Texts()) traced += piece;
+    EXPECT_EQ(traced, c.traced);
+    EXPECT_EQ(quits_, quits + 1);
+    EXPECT_EQ(ReadFile(store), ReadFile(CHIMEWELL_TEMPLATE_DB));
   }
 }
 
