@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <regex>
@@ -808,6 +809,74 @@ TEST_F(WineTest, AStoreThatIsNoDatabaseIsRepairedAndTheServiceServes) {
       ReadFileIfPresent(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/broken/today/reminder.json"),
       "r1"))
       << run.err;
+}
+
+// Stores whose schema text carries statements of its own, damaged so that the
+// repair runs: a tokenizer call through a pointer the text chose, and an
+// ATTACH that would make a file elsewhere. The service runs none of it: it
+// repairs, keeps every reminder, writes nothing outside its folder, serves.
+TEST_F(WineTest, AHostileStoreIsRepairedWithoutRunningWhatItHolds) {
+  struct Case {
+    const char* name;
+    std::string tail;  // after the Reminders table's own text
+  };
+  const Wine wine;
+  const std::string outside = wine.Root() + "/outside/";
+  const Case cases[] = {
+      {"tokenizer", "; SELECT fts3_tokenizer('simple', x'4141414141414141'); "
+                    "CREATE VIRTUAL TABLE Planted USING fts3(a)"},
+      {"attach", "; ATTACH '" + WindowsPath(outside + "planted.db") + "' AS x; CREATE TABLE x.t(a)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string users = wine.Root() + "/Documents/Pelicorda/Calendar/Data/users/" + c.name + "/";
+    fs::create_directories(users);
+    fs::create_directories(outside);
+    const std::string store = users + "reminder.db";
+    fs::copy_file(WINDOWS_TEMPLATE_DB, store);
+    std::int64_t torn = 0;
+    {
+      sqlite3* raw = nullptr;
+      ASSERT_EQ(sqlite3_open_v2(store.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+      const std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close_v2);
+      const std::string seed =
+          "with recursive n(i) as (select 1 union all select i + 1 from n where i < 300) insert into "
+          "Reminders select 'C', printf('item-%06d-', i) || hex(zeroblob(20)), 0, 1, 1000, 0, 0, null from n;"
+          "PRAGMA writable_schema = ON;"
+          "update sqlite_schema set sql = sql || '" + std::regex_replace(c.tail, std::regex("'"), "''") +
+          "' where name = 'Reminders';";
+      ASSERT_EQ(sqlite3_exec(db.get(), seed.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+          << sqlite3_errmsg(db.get());
+      sqlite3_stmt* page = nullptr;
+      ASSERT_EQ(sqlite3_prepare_v2(db.get(),
+                                   "select pageno from dbstat where name = 'RemindersItemID' and "
+                                   "pagetype = 'leaf' order by pageno limit 1",
+                                   -1, &page, nullptr),
+                SQLITE_OK);
+      ASSERT_EQ(sqlite3_step(page), SQLITE_ROW);
+      torn = sqlite3_column_int64(page, 0);
+      sqlite3_finalize(page);
+    }
+    {
+      // The index page's second half zeros, as a power cut leaves it.
+      std::fstream file(store, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp((torn - 1) * 4096 + 2048);
+      const std::string zeros(2048, '\0');
+      file.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+    const ProcessOutcome run =
+        wine.Run({CHIMECTL_EXE, "run", "--exe", WindowsPath(CHIMEWELL_EXE), "--user", c.name},
+                 DailyAppend("r1") + "\n");
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_NE(run.err.find("Error!Store made again from the template : 300 reminders salvaged"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(fs::is_empty(outside)) << run.err;
+    EXPECT_TRUE(HoldsItem(ReadFileIfPresent(wine.Root() + "/Documents/Pelicorda/Calendar/Cache/users/" +
+                                            c.name + "/today/reminder.json"),
+                          "r1"))
+        << run.err;
+  }
 }
 
 // The user's international settings give the trace's time separator. They
