@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "store/reminder_store.h"
+#include "store/salvage.h"
 #include "testing/fault_injecting_file_system.h"
 #include "testing/fixed_clock.h"
 #include "testing/sqlite_handles.h"
@@ -361,6 +362,53 @@ TEST_F(HostileStoreTest, ARepairThatCannotFinishLeavesNoPileOfCopies) {
     EXPECT_EQ(ReadFile(store_), damaged);
     EXPECT_EQ(fs::exists(store_ + "~"), c.folder_in_the_way);
   }
+}
+
+
+// A record's lengths are the file's choice: two text lengths near 2^63 and
+// six 8-byte integers add up, wrapped around, to 34 bytes. Read as a
+// reminder, the first text would run far past the record (or the bind would
+// fail and with it the whole salvage); it is a damaged cell, and the sound
+// reminder beside it on the page is kept.
+TEST_F(HostileStoreTest, RecordLengthsThatWrapAroundAreADamagedCell) {
+  constexpr std::size_t kSmallPage = 512;
+  std::string file(2 * kSmallPage, '\0');
+  file.replace(0, 16, std::string("SQLite format 3\0", 16));
+  file[16] = 0x02;  // page size 512
+  file[56 + 3] = 1;  // UTF-8
+  file[100] = 13;    // page 1: an empty table leaf
+  // Page 2: a table leaf of two cells.
+  const auto put_cell = [&file](std::size_t pointer_at, std::size_t cell_at, const std::string& record) {
+    std::string cell;
+    cell += static_cast<char>(record.size());  // payload size (< 128)
+    cell += '\x01';                             // rowid
+    cell += record;
+    file.replace(kSmallPage + cell_at, cell.size(), cell);
+    file[kSmallPage + pointer_at] = static_cast<char>(cell_at >> 8);
+    file[kSmallPage + pointer_at + 1] = static_cast<char>(cell_at & 0xff);
+  };
+  file[kSmallPage] = 13;
+  file[kSmallPage + 4] = 2;  // two cells
+  const std::string huge_text(9, '\xff');  // serial type 2^64 - 1: text of 2^63 - 7 bytes
+  std::string wrapping;
+  wrapping += static_cast<char>(1 + 9 + 9 + 6);  // header size
+  wrapping += huge_text + huge_text + std::string(6, '\x06');
+  wrapping += std::string(34, 'x');
+  put_cell(8, 200, wrapping);
+  std::string sound;
+  sound += '\x09';                              // header size
+  sound += std::string("\x15\x13\x01\x01\x01\x01\x01\x00", 8);  // texts of 4 and 3 bytes, five 1-byte integers, NULL
+  sound += std::string("Cal1It1\x01\x01\x05\x00\x00", 12);
+  put_cell(10, 300, sound);
+  fs::create_directories(data_dir_);
+  std::ofstream(store_, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
+  const std::string fresh = data_dir_ + "fresh.db";
+  fs::copy_file(CHIMEWELL_TEMPLATE_DB, fresh);
+
+  SalvageCount count;
+  ASSERT_NO_THROW(count = SalvageRows(store_, fresh));
+  EXPECT_EQ(count.kept, 1);
+  EXPECT_EQ(Rows(fresh), RowSet{"Cal1|It1|1|1|5|0|0|-"});
 }
 
 }  // namespace

@@ -309,16 +309,17 @@ class Salvage {
     if (at > header_end) return Fit::kDamaged;
     std::uint64_t types[kColumnCount] = {};
     int columns = 0;
-    std::uint64_t body = 0;
+    // Each value is checked against what is left of the body, so lengths the
+    // file chose can not add up past the end by wrapping around.
+    std::uint64_t body_left = static_cast<std::uint64_t>(end - header_end);
     while (at < header_end) {
       const std::optional<std::uint64_t> type = Varint(at, header_end);
       const std::optional<std::uint64_t> bytes = type ? ValueBytes(*type) : std::nullopt;
-      if (!bytes) return Fit::kDamaged;
-      body += *bytes;
+      if (!bytes || *bytes > body_left) return Fit::kDamaged;
+      body_left -= *bytes;
       if (columns < kColumnCount) types[columns] = *type;
       ++columns;
     }
-    if (body > static_cast<std::uint64_t>(end - header_end)) return Fit::kDamaged;
     if (columns != kColumnCount) return Fit::kOtherShape;
     sqlite3_stmt* insert = insert_.get();
     sqlite3_reset(insert);
