@@ -9,7 +9,7 @@
 # --long MINUTES: a campaign, each target for MINUTES, one after another (the
 # machine is shared), its corpus kept for the next run; a summary line per
 # target goes to build/fuzz/campaign.txt.
-# TARGET: json, command, launch, frame (default: all). Build first:
+# TARGET: json, command, launch, frame, salvage (default: all). Build first:
 #   cmake --preset fuzz && cmake --build --preset fuzz
 #
 # Each target starts from the seed corpus in fuzz/corpus/<target>/ (read only)
@@ -33,7 +33,7 @@ else
   shift || true
 fi
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(json command launch frame)
+((${#TARGETS[@]})) || TARGETS=(json command launch frame salvage)
 
 # Runs one target for SECONDS_EACH; its report goes to $BUILD/<target>.log.
 fuzz_one() {
@@ -41,12 +41,14 @@ fuzz_one() {
   mkdir -p "$work"
   # -close_fd_mask=2: the service's trace goes to standard error and would
   # drown the fuzzer's own report, which libFuzzer keeps on a copy of it.
-  # The frame reader's inputs are binary frames; the rest read commands.
-  local dict=$ROOT/fuzz/command.dict
-  [[ -f $ROOT/fuzz/$target.dict ]] && dict=$ROOT/fuzz/$target.dict
+  # The frame reader's inputs are binary frames, the salvage's store files
+  # (no words to suggest); the rest read commands.
+  local dict=(-dict="$ROOT/fuzz/command.dict")
+  [[ -f $ROOT/fuzz/$target.dict ]] && dict=(-dict="$ROOT/fuzz/$target.dict")
+  [[ $target == salvage ]] && dict=()
   "$binary" "$work" "$ROOT/fuzz/corpus/$target" \
     -max_total_time="$SECONDS_EACH" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
-    -dict="$dict" -close_fd_mask=2 -print_final_stats=1 \
+    "${dict[@]}" -close_fd_mask=2 -print_final_stats=1 \
     -artifact_prefix="$BUILD/artifacts/$target-" >"$BUILD/$target.log" 2>&1
 }
 
