@@ -308,7 +308,7 @@ sqlite_from_cache() {
   cached=$(sqlite_cache_dir "$cc" "${@:4}")
   sqlite_built "$cached" "${@:4}" || return 1
   rm -rf "$out.tmp" "$out"
-  cp -a "$cached" "$out.tmp" && mv "$out.tmp" "$out" || return 1
+  mkdir -p "$(dirname "$out")" && cp -a "$cached" "$out.tmp" && mv "$out.tmp" "$out" || return 1
   log "SQLite for $what copied from the cache $cached"
 }
 
