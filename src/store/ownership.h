@@ -6,7 +6,7 @@
 
 namespace chimewell::store {
 
-// POSIX: why the folder or the store at these paths is unsafe to serve from
+// Why the folder or the store at these paths is unsafe to serve from
 // (it belongs to another user, or other users may write it, so they could
 // put any bytes in the store or swap it), nullopt when both are the
 // effective user's and not writable by others, or do not exist. Windows: the
