@@ -15,9 +15,10 @@
 # release zip; the Wine harness is part of the native tree (preset ci).
 #
 # When more than one step runs, the tests of a step run beside the next
-# step's build, since they mostly wait on the programs they start, and the
-# last step's tests (the fuzz targets by default) beside the tests of the step
-# before. The output of tests run beside is printed when they are over.
+# step's build, since much of their time is spent waiting on the programs they
+# start, and the last step's tests (the fuzz targets by default) beside the
+# tests of the step before. The output of tests run beside is printed when
+# they are over.
 #
 # The flake check: --repeat N runs the tests of each STEP N times back to
 # back (after one build) and prints each run's result; --busy keeps every
