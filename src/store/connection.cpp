@@ -58,6 +58,8 @@ int Authorize(void*, int action, const char* name, const char*, const char*, con
 
 void DatabaseCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 
+void StatementFinalizer::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+
 Database OpenDatabase(const std::string& path, int flags) {
   sqlite3* raw = nullptr;
   const int result = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);

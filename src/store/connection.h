@@ -44,6 +44,11 @@ struct DatabaseCloser {
 };
 using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
 
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const;
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
 // Opens an SQLite database with the settings every connection of the service
 // runs with, because the file is untrusted input (anyone who can write the
 // user's folder, or a disk fault, chose its bytes): defensive mode, schema

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <sstream>
 #include <system_error>
 #include <utility>
@@ -38,7 +37,7 @@ bool ReadSchema(sqlite3* db, std::vector<std::string>& entries) {
                          -1, &raw, nullptr) != SQLITE_OK) {
     return false;
   }
-  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  const Statement statement(raw);
   int result;
   while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
     std::string entry;

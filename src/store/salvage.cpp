@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -198,9 +197,6 @@ class Salvage {
   }
 
  private:
-  struct Finalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-  };
   // What became of a cell: its row went to the fresh table (kept, or met
   // there already), it is no reminder, or it could not be read.
   enum class Fit { kInserted, kOtherShape, kDamaged };
@@ -356,7 +352,7 @@ class Salvage {
   PageFile& file_;
   const Layout layout_;
   sqlite3* fresh_;
-  std::unique_ptr<sqlite3_stmt, Finalizer> insert_;
+  Statement insert_;
   std::vector<std::uint8_t> page_;
   std::vector<std::uint8_t> overflow_page_;
   std::vector<std::uint8_t> row_;
